@@ -1,0 +1,39 @@
+#pragma once
+// The settings store, shaped like the registry under HKEY_CURRENT_USER: keys named by subkey path
+// ("Software\\Belvona\\DividezUrirer", "Software\\Belvona\\DividezUrirer\\Ethernet") holding
+// 32-bit numbers and texts. Windows keeps them in the registry; Linux in a TOML file
+// ($XDG_CONFIG_HOME/DividezUrirer/settings.toml, or $DIVIDEZURIRER_SETTINGS); tests in memory.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace dz::settings {
+
+inline constexpr std::string_view main_key = "Software\\Belvona\\DividezUrirer";
+inline constexpr std::string_view ethernet_key = "Software\\Belvona\\DividezUrirer\\Ethernet";
+
+// An open key (RegCreateKeyA ... RegCloseKey). Changes are kept when the key is closed.
+class Key {
+ public:
+  virtual ~Key() = default;
+  // RegQueryValueExA of a 4-byte value (its type is not examined); false if missing/unreadable.
+  virtual bool read_dword(std::string_view name, std::uint32_t& value) = 0;
+  // RegQueryValueExA of a text into `capacity` bytes including the terminator; false when the
+  // value is missing or does not fit.
+  virtual bool read_string(std::string_view name, std::string& value, std::size_t capacity) = 0;
+  virtual bool write_dword(std::string_view name, std::uint32_t value) = 0;
+  virtual bool write_string(std::string_view name, std::string_view value) = 0;
+};
+
+// Opens (creating when missing) a key of the current store; nullptr when it cannot be opened.
+std::unique_ptr<Key> open_key(std::string_view subkey);
+
+// Store selection. The default is the platform's store (registry / the TOML file).
+void use_platform_store();
+void use_file_store(const std::string& path);  // a TOML file at `path`
+void use_memory_store();                        // an empty in-memory store
+// Path of the TOML file in use ("" for the registry or memory).
+std::string store_path();
+
+}  // namespace dz::settings

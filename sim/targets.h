@@ -1,0 +1,37 @@
+#pragma once
+// Simulated modules that stand in for hardware (`--target sim:NAME[,key=value...]` on the command
+// line, the demo, dividezurirer-sim). Each family of models lives in its own file; this table joins
+// them.
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace dz::sim {
+
+// A running simulation; destroying it stops the model and points the program back at hardware.
+class Session {
+ public:
+  virtual ~Session() = default;
+};
+
+using TargetOptions = std::map<std::string, std::string>;  // "flash" -> "FILE", ...
+
+struct TargetModel {
+  const char* name;         // e.g. "pxa270-j3x16"
+  const char* interface;    // "jtag", "serial" or "ethernet"
+  const char* description;  // one line for --help and error messages
+  // Starts the model and points the program's hardware access at it (port backend, serial port
+  // name, module address). Returns nullptr and fills `error` on failure.
+  std::unique_ptr<Session> (*attach)(const TargetOptions& options, std::string& error);
+};
+
+// Models of each family (defined in that family's file) and all of them in one list.
+std::span<const TargetModel> jtag_target_models();
+std::span<const TargetModel> serial_target_models();
+std::span<const TargetModel> ethernet_target_models();
+std::vector<TargetModel> all_target_models();
+const TargetModel* find_target_model(const std::string& name);
+
+}  // namespace dz::sim
