@@ -1,9 +1,27 @@
 #pragma once
-// The "JTag Interface" record of download_interfaces (operations not built yet: every slot empty).
+// The "JTag Interface" record of download_interfaces: detection with retries, boundary-scan
+// set-up, the flash drivers probed in order, and erase/write/verify forwarded to the driver that
+// answered.
+#include <cstdint>
+
 #include "download/interface.h"
+#include "flash/flash_driver.h"
+#include "jtag/settings.h"
 
 namespace dz {
 
-inline constexpr DownloadInterface jtag_download_interface{"JTag Interface"};
+std::uint32_t jtag_detect(ui::Window dialog);
+int jtag_open(ui::Window window);
+int jtag_erase(std::uint32_t start, std::uint32_t length);
+int jtag_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length);
+int jtag_verify(const std::uint8_t* buffer, std::uint32_t address, std::uint32_t length);
+int jtag_close();
+std::uint32_t jtag_first_block_span();
+
+inline constexpr DownloadInterface jtag_download_interface{
+    "JTag Interface",       jtag_detect,          jtag_open,   jtag_erase,
+    jtag_write,             jtag_verify,          jtag_close,  jtag_load_settings,
+    jtag_settings_dialog,   jtag_save_settings,   nullptr,     0,
+    jtag_first_block_span};
 
 }  // namespace dz

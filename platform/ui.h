@@ -17,6 +17,45 @@
 #include <string_view>
 #include <vector>
 
+// A Windows source may include <windows.h> first, whose macros carry the same names as the
+// constants below; they are set aside here and restored at the end.
+#pragma push_macro("IDOK")
+#undef IDOK
+#pragma push_macro("IDCANCEL")
+#undef IDCANCEL
+#pragma push_macro("IDABORT")
+#undef IDABORT
+#pragma push_macro("IDRETRY")
+#undef IDRETRY
+#pragma push_macro("IDIGNORE")
+#undef IDIGNORE
+#pragma push_macro("IDYES")
+#undef IDYES
+#pragma push_macro("IDNO")
+#undef IDNO
+#pragma push_macro("MB_OK")
+#undef MB_OK
+#pragma push_macro("MB_OKCANCEL")
+#undef MB_OKCANCEL
+#pragma push_macro("MB_YESNO")
+#undef MB_YESNO
+#pragma push_macro("MB_ICONERROR")
+#undef MB_ICONERROR
+#pragma push_macro("MB_ICONQUESTION")
+#undef MB_ICONQUESTION
+#pragma push_macro("MB_ICONWARNING")
+#undef MB_ICONWARNING
+#pragma push_macro("MB_ICONINFORMATION")
+#undef MB_ICONINFORMATION
+#pragma push_macro("BN_CLICKED")
+#undef BN_CLICKED
+#pragma push_macro("CBN_SELCHANGE")
+#undef CBN_SELCHANGE
+#pragma push_macro("CBN_EDITCHANGE")
+#undef CBN_EDITCHANGE
+#pragma push_macro("CBN_SELENDOK")
+#undef CBN_SELENDOK
+
 namespace dz::ui {
 
 using Window = std::uintptr_t;  // 0 = no window
@@ -135,3 +174,22 @@ bool open_file(Window owner, std::string& path, std::string_view title,
 void paint_flash_map(Window dlg, int id, std::span<const std::uint8_t, 512> cells);
 
 }  // namespace dz::ui
+
+#pragma pop_macro("IDOK")
+#pragma pop_macro("IDCANCEL")
+#pragma pop_macro("IDABORT")
+#pragma pop_macro("IDRETRY")
+#pragma pop_macro("IDIGNORE")
+#pragma pop_macro("IDYES")
+#pragma pop_macro("IDNO")
+#pragma pop_macro("MB_OK")
+#pragma pop_macro("MB_OKCANCEL")
+#pragma pop_macro("MB_YESNO")
+#pragma pop_macro("MB_ICONERROR")
+#pragma pop_macro("MB_ICONQUESTION")
+#pragma pop_macro("MB_ICONWARNING")
+#pragma pop_macro("MB_ICONINFORMATION")
+#pragma pop_macro("BN_CLICKED")
+#pragma pop_macro("CBN_SELCHANGE")
+#pragma pop_macro("CBN_EDITCHANGE")
+#pragma pop_macro("CBN_SELENDOK")

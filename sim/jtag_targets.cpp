@@ -1,8 +1,115 @@
-// Simulated jtag modules (none yet).
+// Simulated JTAG modules for `--target sim:NAME[,flash=FILE][,locked=all][,bad=B:B:...]`:
+// flash=FILE keeps the flash contents in a file across runs (created erased when missing),
+// locked=all locks every StrataFlash block (as P30/P33 chips come out of reset), bad=... puts
+// factory bad-block marks on the NAND blocks listed.
+#include <array>
+#include <cstdlib>
+#include <utility>
+#include <fstream>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "sim/jtag_module.h"
 #include "sim/targets.h"
 
 namespace dz::sim {
 
-std::span<const TargetModel> jtag_target_models() { return {}; }
+namespace {
+
+class JtagSession final : public Session {
+ public:
+  JtagSession(std::unique_ptr<JtagModule> module, std::string file)
+      : module_(std::move(module)), file_(std::move(file)) {
+    clock::use_virtual_clock();
+    module_->install();
+  }
+  ~JtagSession() override {
+    module_->uninstall();
+    if (!file_.empty()) save(*module_, file_);
+    clock::use_real_clock();
+  }
+  static bool save(const JtagModule& module, const std::string& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const auto image = module.flash_image();
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+    return static_cast<bool>(out);
+  }
+
+ private:
+  std::unique_ptr<JtagModule> module_;
+  std::string file_;
+};
+
+bool load_or_create(JtagModule& module, const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (!JtagSession::save(module, path)) {
+      error = "cannot create flash file " + path;
+      return false;
+    }
+    return true;
+  }
+  std::vector<std::uint8_t> image(module.flash_image_size());
+  in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  const bool complete = in.gcount() == static_cast<std::streamsize>(image.size());
+  in.peek();
+  if (!complete || !in.eof() || !module.load_flash_image(image)) {
+    error = "flash file " + path + " does not hold " + std::to_string(image.size()) +
+            " bytes for this module";
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Session> attach_named(const char* name, const TargetOptions& options,
+                                      std::string& error) {
+  auto module = make_jtag_module(name, error);
+  if (!module) return nullptr;
+  std::string file;
+  for (const auto& [key, value] : options) {
+    if (key == "flash") {
+      file = value;
+    } else if (key == "locked" && value == "all") {
+      for (auto* bank : module->strata_banks()) bank->lock_all(true);
+    } else if (key == "bad") {
+      std::stringstream list(value);
+      std::string item;
+      while (std::getline(list, item, ':')) {
+        char* end = nullptr;
+        const unsigned long block = std::strtoul(item.c_str(), &end, 0);
+        if (item.empty() || *end != 0 || module->nand().size() == 0) {
+          error = "bad=" + value + ": expected NAND block numbers separated by ':'";
+          return nullptr;
+        }
+        for (std::size_t i = 0; i < module->nand().size(); ++i)
+          module->nand().chip(i).mark_bad(static_cast<std::uint32_t>(block));
+      }
+    } else {
+      error = "unknown option " + key + "=" + value + " (flash=FILE, locked=all, bad=B:B...)";
+      return nullptr;
+    }
+  }
+  if (!file.empty() && !load_or_create(*module, file, error)) return nullptr;
+  return std::make_unique<JtagSession>(std::move(module), file);
+}
+
+template <std::size_t I>
+std::unique_ptr<Session> attach_kind(const TargetOptions& options, std::string& error) {
+  return attach_named(jtag_module_kinds()[I].name, options, error);
+}
+
+template <std::size_t... I>
+constexpr auto make_models(std::index_sequence<I...>) {
+  return std::array<TargetModel, sizeof...(I)>{TargetModel{
+      jtag_module_kinds()[I].name, "jtag", jtag_module_kinds()[I].description, attach_kind<I>}...};
+}
+
+}  // namespace
+
+std::span<const TargetModel> jtag_target_models() {
+  static const auto models = make_models(std::make_index_sequence<jtag_module_kind_count>{});
+  return models;
+}
 
 }  // namespace dz::sim

@@ -1,0 +1,391 @@
+// The download job: detection, then the Download dialog and its thread, which opens the
+// interface, erases, transfers the file (whole-file streaming or section-wise) and closes.
+#include "download/job.h"
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "app/detection_dialog.h"
+#include "download/flash_map.h"
+#include "download/interface.h"
+#include "download/options.h"
+#include "download/progress.h"
+#include "image/bin_image.h"
+#include "platform/clock.h"
+#include "platform/debug.h"
+#include "platform/thread.h"
+#include "resources/resource.h"
+
+namespace dz {
+
+namespace {
+
+constexpr std::uint32_t stream_piece_size = 0x8000;     // whole-file streaming
+constexpr std::uint32_t section_piece_size = 1024;      // one record piece
+constexpr std::uint32_t section_buffer_size = 4096;     // buffer of the record pieces
+constexpr std::uint32_t whole_block_piece_size = 0x800;  // whole-block mode
+// The whole image is assembled in memory in whole-block mode; a header that declares more than
+// this is not a module image.
+constexpr std::uint32_t whole_block_limit = 512u << 20;
+constexpr std::uint32_t fixed_ip_address = 0x80000000;
+constexpr std::uint32_t fixed_ip_bytes = 12;  // bytes 4..7 address, 8..11 subnet mask
+
+struct JobState {
+  std::mutex lock;
+  DownloadJob job;
+  std::string flash_failure_notes;
+};
+
+JobState& job_state() {
+  static JobState state;
+  return state;
+}
+
+DownloadJob job_copy() {
+  auto& s = job_state();
+  std::lock_guard guard(s.lock);
+  return s.job;
+}
+
+std::uint32_t clamp32(std::uint64_t value) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, UINT32_MAX));
+}
+
+// The name of the first operation that a job on `record` needs but the record lacks, or nullptr.
+const char* missing_operation(const DownloadInterface& record, bool needs_verify) {
+  if (record.detect == nullptr) return "detect";
+  if (record.open == nullptr) return "open";
+  if (record.erase == nullptr) return "erase";
+  if (record.write == nullptr) return "write";
+  if (record.close == nullptr) return "close";
+  if (needs_verify && record.verify == nullptr) return "verify";
+  return nullptr;
+}
+
+void set_stage(ui::Window dlg, const char* text) { ui::set_text(dlg, IDC_STAGE_TEXT, text); }
+
+// Whole-file streaming: the file's bytes, unchanged, in 32 KiB pieces from the start address.
+// Result 1 when the file was sent or the user aborted, 0 when it could not be read or a write
+// failed (the interface has said why).
+int stream_whole_file(ui::Window dlg, const DownloadJob& job, const DownloadInterface& record) {
+  std::ifstream file(job.image_path, std::ios::binary);
+  if (!file.is_open()) {
+    show_error("Cannot Open Image File (%s)", job.image_path.c_str());
+    return 0;
+  }
+  file.seekg(0, std::ios::end);
+  const auto end = file.tellg();
+  file.seekg(0, std::ios::beg);
+  const std::uint64_t size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+  ui::progress_range(dlg, IDC_TOTAL_BAR, clamp32(size >> 8));
+
+  std::uint32_t address = job.image_start;
+  std::uint64_t done = 0;
+  std::vector<std::uint8_t> buffer(stream_piece_size);
+  ProgressClock progress;
+  int result = 1;
+  while (abort_flag == 0 && done < size) {
+    file.read(reinterpret_cast<char*>(buffer.data()), stream_piece_size);
+    const auto got = static_cast<std::uint32_t>(std::max<std::streamsize>(file.gcount(), 0));
+    if (got == 0) {  // the file became shorter than it was
+      show_error("Cannot Read Image File (%s)", job.image_path.c_str());
+      result = 0;
+      break;
+    }
+    if (record.write(buffer.data(), address, got) == 0) {
+      abort_flag = 1;
+      result = 0;
+    }
+    address += got;
+    done += got;
+    std::uint32_t elapsed = 0;
+    if (progress.due(elapsed)) {
+      ui::progress_pos(dlg, IDC_TOTAL_BAR, clamp32(done >> 8));
+      ui::set_text(dlg, IDC_TIME_TEXT, progress_text(elapsed, size, done));
+    }
+  }
+  return result;
+}
+
+// Section-wise transfer of a Windows CE image: record by record in 1 KiB pieces, or the image
+// assembled into one buffer written in 2 KiB pieces when the interface asks for whole blocks.
+int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInterface& record) {
+  BinImageHeader header;
+  auto table = std::make_unique<BinRecordTable>();
+  BinImageReader reader;
+  int count = reader.open(job.image_path, header, *table);
+  if (count == 0) {
+    const std::string why = bin_image_error_text(reader.error());
+    if (!why.empty()) show_error("%s", why.c_str());
+    return 0;
+  }
+  auto& records = *table;
+  const int terminator = count - 1;  // the reader ends the table at its terminator
+
+  const int verify = verify_after_write;
+  const bool patch_ip = fix_ip != 0 && job.is_bootloader != 0;
+  const std::uint32_t ip = fixed_ip;
+  const std::uint32_t subnet = fixed_subnet;
+  const bool relocate = rom_offset_enable != 0 && job.is_bootloader == 0;
+  const std::uint32_t offset = rom_offset;
+
+  std::uint32_t image_start = job.image_start;
+  const std::uint32_t block_span = record.first_block_span ? record.first_block_span() : 0;
+  const bool whole_block = block_span != 0;
+  std::uint32_t covered = job.image_length;
+  std::vector<std::uint8_t> buffer;
+  try {
+    if (whole_block) {
+      covered = std::max(job.image_length, block_span);
+      if (covered > whole_block_limit) {
+        show_error("Image Too Large (0x%.8x Bytes)", covered);
+        return 0;
+      }
+      // Every data record must fall inside the buffer.
+      for (int i = 0; i < terminator; ++i) {
+        const BinRecord& r = records[static_cast<std::size_t>(i)];
+        const std::uint64_t at = static_cast<std::uint32_t>(r.address - image_start);
+        if (r.length != 0 && at + r.length > covered) {
+          show_error("Image Record at 0x%.8x (Length 0x%.8x) Lies Outside the Image", r.address,
+                     r.length);
+          return 0;
+        }
+      }
+      buffer.assign(covered, 0xFF);
+      while (reader.current_record() < terminator) {
+        const BinRecord& r = records[static_cast<std::size_t>(reader.current_record())];
+        const std::uint32_t at = r.address - image_start;
+        std::uint32_t address = 0;
+        std::uint32_t got = r.length;
+        reader.read_piece(buffer.data() + at, address, got);
+        if (got == 0) {
+          show_error("Cannot Read Image File (%s)", job.image_path.c_str());
+          return 0;
+        }
+      }
+      const std::uint32_t terminator_length = records[static_cast<std::size_t>(terminator)].length;
+      records[0] = BinRecord{image_start, covered, 0xFFFFFFFF};
+      records[1] = BinRecord{0, terminator_length, 0};
+      count = 2;
+    } else {
+      buffer.assign(section_buffer_size, 0xFF);
+    }
+  } catch (const std::bad_alloc&) {
+    show_error("Not Enough Memory for the Image (0x%.8x Bytes)", covered);
+    return 0;
+  }
+
+  if (relocate) image_start += offset;
+
+  set_stage(dlg, "Total Download:");
+  ui::show(dlg, IDC_FLASH_MAP, true);
+  flash_map_build(image_start, covered);
+  std::uint64_t total = 0;
+  for (int i = 0; i < count - 1; ++i) {
+    BinRecord& r = records[static_cast<std::size_t>(i)];
+    if (relocate) r.address += offset;
+    flash_map_mark(r.address, r.length, map_in_image);
+    total += r.length;
+  }
+  flash_map_paint(dlg);
+  ui::show(dlg, IDC_SECTION_TEXT, true);
+  ui::show(dlg, IDC_SECTION_BAR, true);
+  ui::progress_range(dlg, IDC_TOTAL_BAR, clamp32(total));
+
+  int current = whole_block ? 0 : reader.current_record();
+  int shown = -1;
+  std::uint64_t section_done = 0;
+  std::uint64_t total_done = 0;
+  ProgressClock progress;
+  for (;;) {
+    if (current != shown) {
+      section_done = 0;
+      if (current < 0 || current >= count) break;
+      const BinRecord& r = records[static_cast<std::size_t>(current)];
+      if (is_terminator(r)) break;  // transfer complete
+      char text[96];
+      std::snprintf(text, sizeof text, "Section Starting at %.8x, Length %.8x:", r.address,
+                    r.length);
+      ui::set_text(dlg, IDC_SECTION_TEXT, text);
+      ui::progress_range(dlg, IDC_SECTION_BAR, r.length);
+      shown = current;
+    }
+    do {
+      std::uint8_t* piece = buffer.data();
+      std::uint32_t piece_address = image_start;
+      std::uint32_t piece_length = 0;
+      if (whole_block) {
+        // The buffer position and the bytes done always agree: every piece is written whole.
+        piece = buffer.data() + total_done;
+        piece_address = image_start + static_cast<std::uint32_t>(total_done);
+        piece_length = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(covered - total_done, whole_block_piece_size));
+        current = 1;
+      } else {
+        piece_length = section_piece_size;
+        current = reader.read_piece(piece, piece_address, piece_length);
+        if (piece_length == 0) {  // the file changed since it was scanned
+          show_error("Cannot Read Image File (%s)", job.image_path.c_str());
+          return 0;
+        }
+      }
+
+      // The bootloader's first bytes carry its network settings: bytes 4..7 the IP address and
+      // 8..11 the subnet mask, most significant octet first. The piece is written whole (a
+      // record piece shorter than 12 bytes grows to 12, padded with erased bytes).
+      std::uint32_t write_length = piece_length;
+      if (patch_ip && piece_address == fixed_ip_address) {
+        if (!whole_block && write_length < fixed_ip_bytes) {
+          std::fill(piece + write_length, piece + fixed_ip_bytes, 0xFF);
+          write_length = fixed_ip_bytes;
+        }
+        const std::uint8_t settings[8] = {
+            static_cast<std::uint8_t>(ip >> 24),     static_cast<std::uint8_t>(ip >> 16),
+            static_cast<std::uint8_t>(ip >> 8),      static_cast<std::uint8_t>(ip),
+            static_cast<std::uint8_t>(subnet >> 24), static_cast<std::uint8_t>(subnet >> 16),
+            static_cast<std::uint8_t>(subnet >> 8),  static_cast<std::uint8_t>(subnet)};
+        // A whole-block piece is shorter than 12 bytes only when the whole buffer is.
+        for (std::uint32_t i = 0; i < 8 && 4 + i < write_length; ++i) {
+          piece[4 + i] = settings[i];
+        }
+      }
+
+      if (record.write(piece, piece_address, write_length) == 0) {
+        show_error("Writing Flash");
+        return 0;
+      }
+      clock::sleep_ms(1);
+      flash_map_mark(piece_address, write_length, map_written);
+      flash_map_paint(dlg);
+      if (verify != 0) {
+        if (record.verify(piece, piece_address, write_length) == 0) {
+          show_error("Verifying Flash");
+          return 0;
+        }
+        flash_map_mark(piece_address, write_length, map_verified);
+        flash_map_paint(dlg);
+      }
+      clock::sleep_ms(1);
+      section_done += piece_length;
+      total_done += piece_length;
+      std::uint32_t elapsed = 0;
+      if (progress.due(elapsed)) {
+        ui::progress_pos(dlg, IDC_SECTION_BAR, clamp32(section_done));
+        ui::progress_pos(dlg, IDC_TOTAL_BAR, clamp32(total_done));
+        ui::set_text(dlg, IDC_TIME_TEXT, progress_text(elapsed, total, total_done));
+      }
+    } while (whole_block && total_done < covered);
+
+    if (current == bin_end_marker || abort_flag != 0) break;
+  }
+  return 1;
+}
+
+// The Download dialog's thread: open, monitor, erase, transfer, close; ends the dialog.
+void download_thread(ui::Window dlg) {
+  const DownloadJob job = job_copy();
+  const DownloadInterface& record = download_interfaces[job.selected_interface];
+
+  set_stage(dlg, "Initializing Interface...");
+  if (record.open(dlg) == 0) {
+    show_error("Initializing Interface");
+    ui::end_dialog(dlg, 0);
+    return;
+  }
+  ui::set_text(dlg, IDC_TARGET_TEXT, target_description());
+  if (record.monitor != nullptr) {
+    ui::show(dlg, IDC_MONITOR_OUTPUT, true);
+    auto* monitor = record.monitor;
+    threads::Thread::start([monitor, dlg] { monitor(dlg); }).detach();
+  }
+
+  int result = 0;
+  set_stage(dlg, "Erasing Flash...");
+  if (record.erase(job.image_start, job.image_length) == 0) {
+    show_error("Erasing Flash");
+  } else {
+    set_stage(dlg, "Total Download:");
+    ui::progress_pos(dlg, IDC_TOTAL_BAR, 0);
+    ui::show(dlg, IDC_TOTAL_BAR, true);
+    result = job.is_raw != 0 || record.streams_whole_file != 0
+                 ? stream_whole_file(dlg, job, record)
+                 : transfer_sections(dlg, job, record);
+  }
+
+  set_stage(dlg, "Finalizing Download (please wait)...");
+  record.close();
+  ui::end_dialog(dlg, result);
+}
+
+}  // namespace
+
+int start_download_job(ui::Window owner, int interface_index, const std::string& path, int is_raw,
+                       std::uint32_t start, std::uint32_t length, int is_bootloader) {
+  if (interface_index < 0 || interface_index >= interface_count) {
+    show_error("Unknown Download Interface (%d)", interface_index);
+    return 0;
+  }
+  {
+    auto& s = job_state();
+    std::lock_guard guard(s.lock);
+    s.job = DownloadJob{interface_index, path, is_raw, start, length, is_bootloader};
+    s.flash_failure_notes.clear();
+  }
+  selected_interface = interface_index;
+  target_description_clear();
+
+  const DownloadInterface& record = download_interfaces[interface_index];
+  const bool needs_verify =
+      verify_after_write != 0 && is_raw == 0 && record.streams_whole_file == 0;
+  if (const char* missing = missing_operation(record, needs_verify)) {
+    show_error("%s Cannot Be Used (no %s operation)", record.name, missing);
+    return 0;
+  }
+
+  if (run_detection_dialog(owner, interface_index) == 0) return 0;
+
+  threads::Thread worker;
+  ui::DialogProc proc;
+  proc.init = [&worker](ui::Window dlg, std::intptr_t) {
+    abort_flag = 0;
+    worker = threads::Thread::start([dlg] { download_thread(dlg); });
+  };
+  proc.command = [](ui::Window, const ui::Command& command) {
+    if (command.id == ui::IDCANCEL) abort_flag = 1;  // Abort, Escape and the close box
+  };
+  const std::intptr_t result = ui::run_dialog(IDD_DOWNLOAD, owner, proc);
+  // The thread ends the dialog as its last act; nothing of it outlives the job.
+  if (worker) worker.join();
+  return static_cast<int>(result);
+}
+
+const DownloadJob& current_job() {
+  // Written only by start_download_job before any thread of the job starts.
+  return job_state().job;
+}
+
+void flash_failure_notes_clear() {
+  auto& s = job_state();
+  std::lock_guard guard(s.lock);
+  s.flash_failure_notes.clear();
+}
+
+void flash_failure_notes_append(std::string_view text) {
+  auto& s = job_state();
+  std::lock_guard guard(s.lock);
+  constexpr std::size_t limit = 511;
+  const std::size_t room = limit - std::min(limit, s.flash_failure_notes.size());
+  s.flash_failure_notes.append(text.substr(0, room));
+}
+
+std::string flash_failure_notes() {
+  auto& s = job_state();
+  std::lock_guard guard(s.lock);
+  return s.flash_failure_notes;
+}
+
+}  // namespace dz

@@ -1,0 +1,383 @@
+// NAND flash through boundary-scan NAND cycles. A bus unit is one byte on an 8-bit bus (low lane)
+// or one little-endian 16-bit word of two chips side by side; commands and address bytes carry
+// their byte in both lanes.
+#include "flash/nand_flash.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "bscan/bus.h"
+#include "bscan/cpu.h"
+#include "download/interface.h"
+#include "flash/bad_block_table.h"
+#include "flash/flash_message.h"
+#include "flash/nand_ecc.h"
+
+namespace dz {
+
+NandGeometry nand_geometry;
+
+void nand_reset_state() {
+  nand_geometry = NandGeometry{};
+  nand_cs1_start = 0xFFFFFFFF;
+}
+
+namespace {
+
+constexpr std::uint32_t image_address_base = 0x4C000000;
+constexpr std::uint32_t large_unit = 2048;
+constexpr std::uint32_t small_unit = 512;
+constexpr std::uint32_t small_block0_end = 0x4000;  // block 0 of a small-page bus, byte-wide
+constexpr std::uint32_t small_skip_end = 0x8000;    // then skipped on a 16-bit bus
+
+NandGeometry& g = nand_geometry;
+
+void command(std::uint32_t byte) { nand_cycle(byte * 0x101, nand_command); }
+void address(std::uint32_t byte) { nand_cycle((byte & 0xFF) * 0x101, nand_address); }
+
+void send_row(std::uint32_t row) {
+  address(row & 0xFF);
+  if (g.nand_row_bytes > 1) address((row >> 8) & 0xFF);
+  if (g.nand_row_bytes > 2) address((row >> 16) & 0xFF);
+}
+
+// Column and row bytes for a page access at bus offset `a`.
+void send_address(std::uint32_t a, std::uint32_t spare) {
+  address(a & 0xFF);
+  if (g.nand_large_page) {
+    address((spare * 8) | ((a >> 8) & 7));
+    send_row(a >> 11);
+  } else {
+    send_row(a >> 9);
+  }
+}
+
+// How the bytes at a (mapped) byte offset travel: the program unit, the lane width, or skipped.
+struct Lane {
+  std::uint32_t unit = 0;
+  std::uint32_t width = 1;
+  bool skip = false;
+};
+
+Lane lane_at(std::uint64_t a) {
+  if (g.nand_large_page) return {large_unit, g.nand_bus_bytes, false};
+  if (a < small_block0_end) return {small_unit, 1, false};
+  if (g.nand_bus_bytes == 2 && a < small_skip_end) return {0, 2, true};
+  return {small_unit * g.nand_bus_bytes, g.nand_bus_bytes, false};
+}
+
+std::uint32_t bus_offset(std::uint64_t a, std::uint32_t width) {
+  return static_cast<std::uint32_t>(width == 2 ? a / 2 : a);
+}
+
+// One read sequence: `count` units from bus offset `a`, stored while they fit in `out`.
+void read_units(std::uint32_t a, std::uint32_t spare, std::uint32_t count, std::uint32_t width,
+                std::uint8_t* out, std::uint32_t capacity) {
+  nand_cycle(a, nand_select);
+  if (g.nand_large_page)
+    command(0x00);
+  else if (spare)
+    command(0x50);  // small pages: the spare area has its own pointer command
+  else
+    command((a & 0x100) ? 0x01 : 0x00);
+  send_address(a, spare);
+  if (g.nand_large_page) command(0x30);
+  bs_wait_ready();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t v = nand_cycle(0, nand_read);
+    for (std::uint32_t k = 0; k < width; ++k)
+      if (i * width + k < capacity) out[i * width + k] = static_cast<std::uint8_t>(v >> (8 * k));
+  }
+  nand_cycle(0, nand_deselect);
+}
+
+// Programs one whole unit (U bytes at byte offset `a`, unit-aligned) with its code in the spare.
+int program_unit(const std::uint8_t* data, std::uint64_t a, const Lane& lane) {
+  const std::uint32_t w = lane.width;
+  const std::uint32_t bus_a = bus_offset(a, w);
+  const std::uint32_t status_mask = w == 2 ? 0x101 : 1;
+  nand_cycle(bus_a, nand_select);
+  if (!g.nand_large_page) command(0x00);  // the data area, whatever pointer a read left
+  command(0x80);
+  send_address(bus_a, 0);
+
+  std::array<std::uint8_t, 64> spare;
+  spare.fill(0xFF);
+  if (g.nand_large_page)
+    nand_page_ecc(data, spare.data() + 40);
+  else if (w == 1)
+    nand_chunk_ecc(data, spare.data() + 8);
+  else
+    nand_no_ecc(data, spare.data());
+
+  const std::uint32_t units = lane.unit / w;
+  for (std::uint32_t i = 0; i < units; ++i) {
+    const std::uint32_t v = w == 2 ? data[2 * i] | (data[2 * i + 1] << 8) : data[i];
+    nand_cycle(v, nand_data);
+  }
+  for (std::uint32_t i = 0; i < g.nand_spare_size; ++i) {
+    const std::uint32_t v = w == 2 ? spare[2 * i] | (spare[2 * i + 1] << 8) : spare[i];
+    nand_cycle(v, nand_data);
+  }
+  command(0x10);
+  if (!bs_wait_ready()) {
+    nand_cycle(0, nand_deselect);
+    flash_error("Timeout while waiting for PageWrite Completion");
+    return 0;
+  }
+  command(0x70);
+  const std::uint32_t s = nand_cycle(0, nand_read);
+  nand_cycle(0, nand_deselect);
+  if (s & status_mask) {
+    flash_error("Error during BufferWrite (%x)", s);
+    return 0;
+  }
+  return 1;
+}
+
+// A unit that the caller fills only in part is programmed whole (0xFF elsewhere), so its code
+// covers the whole page; that is only sound on a page nobody programmed since the erase.
+bool unit_blank(std::uint64_t a, const Lane& lane) {
+  std::array<std::uint8_t, large_unit + 64> bytes;
+  const std::uint32_t w = lane.width;
+  const std::uint32_t bus_a = bus_offset(a, w);
+  read_units(bus_a, 0, lane.unit / w, w, bytes.data(), lane.unit);
+  read_units(bus_a, 1, g.nand_spare_size, w, bytes.data() + lane.unit,
+             g.nand_spare_size * w);
+  return std::all_of(bytes.begin(), bytes.begin() + lane.unit + g.nand_spare_size * w,
+                     [](std::uint8_t b) { return b == 0xFF; });
+}
+
+// Image addresses count from the start of the last erase.
+std::uint64_t map_image_address(std::uint32_t address) {
+  return address >= image_address_base ? address - g.nand_erase_origin : address;
+}
+
+// The last page of block 0 is kept for the bad block table: offsets from there up to the last
+// page of block 1 move up by one page.
+std::uint64_t skip_table_page(std::uint64_t a) {
+  if (!g.nand_large_page || g.bbt_page_write) return a;
+  const std::uint64_t span = g.nand_block_size - g.nand_page_size;
+  if (a >= span && a < 2ull * g.nand_block_size - g.nand_page_size) a += g.nand_page_size;
+  return a;
+}
+
+}  // namespace
+
+std::uint32_t nand_block_size_at(std::uint32_t) {
+  return g.nand_large_page ? g.nand_block_size : 16384 * g.nand_bus_bytes;
+}
+
+int nand_probe() {
+  if (cpu_type != cpu_pxa320 && cpu_type != cpu_pxa300 && cpu_type != cpu_pxa310) return 0;
+  g.nand_cs0_size = g.nand_cs1_size = g.nand_total_size = 0;
+  nand_cs1_start = 0xFFFFFFFF;
+  bs_set_pin_enable(73, 1);
+  bs_set_pin_output(73, 1);
+
+  nand_cycle(0, nand_select);
+  command(0x90);
+  address(0);
+  std::uint32_t id[5];
+  for (auto& v : id) v = nand_cycle(0, nand_read) & 0xFFFF;
+  nand_cycle(0, nand_deselect);
+
+  g.nand_bus_bytes = ((id[0] >> 8) & 0xFF) == (id[0] & 0xFF) ? 2 : 1;
+  const std::uint32_t maker = id[0] & 0xFF;
+  switch (maker) {
+    case 0x00: case 0xFF:
+      flash_error("Unknown Flash Manufacturer (0x%08x)", maker);
+      return 0;
+    case 0xEC: g.nand_maker = 0; break;
+    case 0xAD: g.nand_maker = 1; break;
+    case 0x92: g.nand_maker = 2; break;
+    case 0x01: g.nand_maker = 3; break;
+    default: g.nand_maker = 4; break;
+  }
+  const bool size_from_id = g.nand_maker == 0 || g.nand_maker == 2 || g.nand_maker == 3;
+  const std::uint32_t i4 = id[3] & 0xFF, i5 = id[4] & 0xFF;
+  const std::uint32_t id_size = (0x800000u << ((i5 >> 4) & 7)) << ((i5 >> 2) & 3);
+  std::uint32_t page = 0, block = 0, cs0 = 0, cs1 = 0;
+  const std::uint32_t device = id[1] & 0xFF;
+  switch (device) {
+    case 0x75: case 0x76:
+      g.nand_large_page = 0;
+      g.nand_row_bytes = device == 0x75 ? 2 : 3;
+      page = 512, block = 16384, g.nand_spare_size = 16;
+      cs0 = device == 0x75 ? 0x2000000 : 0x4000000;
+      break;
+    case 0xF1: case 0xD3: case 0xDA: case 0xDC:
+      g.nand_large_page = 1;
+      g.nand_row_bytes = device == 0xF1 ? 2 : 3;
+      page = 1024u << (i4 & 3), block = 65536u << ((i4 >> 4) & 3), g.nand_spare_size = 64;
+      cs0 = size_from_id ? id_size : 0;
+      if (device == 0xDC && g.nand_maker != 0) {
+        cs0 = cs1 = 0x20000000;
+        nand_cs1_start = 0x20000000;
+        if (size_from_id) cs0 = id_size;
+      }
+      break;
+    default:
+      flash_error("Unknown Flash Type (0x%08x)", device);
+      return 0;
+  }
+  // The program unit, the page code and the table page are laid out for 2048-byte pages on one
+  // 8-bit chip per chip select; other large-page arrangements would program wrong bytes.
+  if (g.nand_large_page && page != large_unit) {
+    flash_error("NAND page size %u is not supported", unsigned(page));
+    return 0;
+  }
+  if (g.nand_large_page && g.nand_bus_bytes == 2) {
+    flash_error("Two 8-bit large-page NAND chips side by side are not supported");
+    return 0;
+  }
+  g.nand_first_span = block - page;
+  g.nand_chip_page_size = page;
+  if (g.nand_bus_bytes == 2) cs0 *= 2, cs1 *= 2, block *= 2, page *= 2;
+  g.nand_block_size = block;
+  g.nand_page_size = page;
+  g.nand_cs0_size = cs0;
+  g.nand_cs1_size = cs1;
+  g.nand_total_size = cs0 + cs1;
+
+  char line[128];
+  std::snprintf(line, sizeof line, "%s NAND Flash: %dBit (CS0: %dMB, CS1: %dMB)\r\n",
+                nand_maker_names[g.nand_maker], int(g.nand_bus_bytes * 8), int(cs0 >> 20),
+                int(cs1 >> 20));
+  target_description_append(line);
+  return 1;
+}
+
+int nand_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
+  std::uint64_t a = map_image_address(address);
+  const std::uint64_t end = a + length;
+  // PXA310 boot marker "HMIT" at flash offset 4, also in the caller's buffer so verify agrees.
+  if (cpu_type == cpu_pxa310 && a <= 4 && end > 4) {
+    static constexpr std::uint8_t marker[4] = {0x48, 0x4D, 0x49, 0x54};
+    for (std::uint64_t at = 4; at < 8 && at < end; ++at) buffer[at - a] = marker[at - 4];
+  }
+  if (g.nand_large_page) {
+    const std::uint64_t span = g.nand_block_size - g.nand_page_size;
+    if (a < span && end > span) return 0;
+    if (a < 2ull * g.nand_block_size && end > 2ull * g.nand_block_size - g.nand_page_size)
+      return 0;
+  }
+  a = skip_table_page(a);
+  if (length == 0) return 1;
+  if (a + length > g.nand_total_size) {
+    flash_error("Write beyond the end of the NAND flash (0x%08x)", unsigned(a + length));
+    return 0;
+  }
+
+  std::array<std::uint8_t, large_unit> padded;
+  std::uint32_t pos = 0;
+  while (pos < length) {
+    const std::uint64_t at = a + pos;
+    const Lane lane = lane_at(at);
+    if (lane.skip) {  // nothing of the 16-bit bus lives there
+      pos += static_cast<std::uint32_t>(std::min<std::uint64_t>(length - pos, small_skip_end - at));
+      continue;
+    }
+    const std::uint32_t within = static_cast<std::uint32_t>(at % lane.unit);
+    const std::uint32_t take = std::min(lane.unit - within, length - pos);
+    const std::uint64_t unit_start = at - within;
+    const std::uint8_t* data = buffer + pos;
+    if (within != 0 || take != lane.unit) {
+      if (!unit_blank(unit_start, lane)) {
+        flash_error("NAND page at 0x%08x is already programmed", unsigned(unit_start));
+        return 0;
+      }
+      padded.fill(0xFF);
+      std::memcpy(padded.data() + within, buffer + pos, take);
+      data = padded.data();
+    }
+    if (!program_unit(data, unit_start, lane)) return 0;
+    pos += take;
+  }
+  return 1;
+}
+
+int nand_verify(const std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
+  const std::uint64_t a = skip_table_page(map_image_address(address));
+  if (a + length > g.nand_total_size) return 0;
+  std::array<std::uint8_t, 1024> read;
+  std::uint32_t pos = 0;
+  while (pos < length) {
+    const std::uint64_t at = a + pos;
+    const Lane lane = lane_at(at);
+    if (lane.skip) {
+      pos += static_cast<std::uint32_t>(std::min<std::uint64_t>(length - pos, small_skip_end - at));
+      continue;
+    }
+    const std::uint32_t w = lane.width;
+    const std::uint32_t page_bytes = (g.nand_large_page ? large_unit : small_unit) * w;
+    const std::uint32_t to_page_end = static_cast<std::uint32_t>(page_bytes - at % page_bytes);
+    const std::uint32_t bytes = std::min({length - pos, to_page_end, 512u * w});
+    const std::uint32_t units = (bytes + w - 1) / w;
+    read_units(bus_offset(at, w), 0, units, w, read.data(), read.size());
+    if (std::memcmp(read.data(), buffer + pos, bytes) != 0) return 0;
+    pos += bytes;
+  }
+  return 1;
+}
+
+int nand_page_read(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t offset,
+                   std::uint32_t spare, std::uint32_t count) {
+  const Lane lane = lane_at(offset);
+  if (lane.skip) return 1;
+  read_units(bus_offset(offset, lane.width), spare, count, lane.width, buffer, capacity);
+  return 1;
+}
+
+int nand_block_erase(std::uint32_t offset) {
+  std::uint32_t mask = 1;
+  if (g.nand_bus_bytes == 2) offset /= 2, mask = 0x101;
+  nand_cycle(offset, nand_select);
+  command(0x60);
+  send_row(g.nand_large_page ? offset >> 11 : offset >> 9);
+  command(0xD0);
+  if (!bs_wait_ready()) {
+    flash_error("Timeout while erasing FLASH");
+    return 0;
+  }
+  command(0x70);
+  const std::uint32_t s = nand_cycle(0, nand_read);
+  if (s & mask) flash_error("FlashErase returned (%x)", s);
+  nand_cycle(0, nand_deselect);
+  return 1;
+}
+
+int nand_erase(std::uint32_t start, std::uint32_t length) {
+  g.nand_erase_origin = start;
+  const std::uint64_t s = start < image_address_base ? start : 0;
+  const std::uint64_t end = s + length;
+  if (end > g.nand_total_size) return 0;
+  if (length == 0) return 1;
+  // Every block holding a byte of the range is erased, the one holding the start included.
+  const bool touches_block0 = s < nand_block_size_at(0);
+  const int table_valid = touches_block0 ? bbt_check_before_erase() : 0;
+  for (std::uint64_t o = 0; o < g.nand_total_size;) {
+    const std::uint32_t size = nand_block_size_at(static_cast<std::uint32_t>(o));
+    if (size == 0) return 0;
+    if (o < end && o + size > s && !nand_block_erase(static_cast<std::uint32_t>(o))) return 0;
+    o += size;
+  }
+  if (touches_block0) bbt_rewrite_after_erase(table_valid);
+  return 1;
+}
+
+int nand_finish() {
+  bs_wait_ready();
+  return 1;
+}
+
+std::uint32_t nand_first_block_span() {
+  return g.nand_large_page ? g.nand_block_size - g.nand_page_size : 0;
+}
+
+const FlashDriver nand_flash_driver{"NAND Flash", nand_probe,   noop_prepare, nand_erase,
+                                    nand_write,   nand_verify, nand_finish,  nand_first_block_span};
+
+}  // namespace dz

@@ -1,0 +1,89 @@
+// Opening and releasing a parallel-port cable.
+#include "jtag/lpt.h"
+
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "app/startup.h"
+#include "jtag/cable.h"
+#include "platform/debug.h"
+#include "platform/port_io.h"
+#include "platform/ui.h"
+
+namespace dz {
+namespace {
+
+constexpr const char* driver_service = "GIVEIO";
+constexpr const char* driver_file = "GIVEIO.SYS";
+
+void report_port_failure() {
+  ui::message_box(ui::no_window, "Error Loading GIVEIO.SYS", "Error", ui::MB_OK);
+}
+
+// The driver path in a 256-byte buffer: start-up directory, backslash, file name. False when it
+// does not fit (a very deep start-up directory); nothing is written past the buffer.
+bool driver_path(char (&path)[256]) {
+  const std::string& dir = startup_directory;
+  const std::size_t needed = dir.size() + 1 + std::strlen(driver_file) + 1;
+  if (needed > sizeof path) return false;
+  std::memcpy(path, dir.data(), dir.size());
+  path[dir.size()] = '\\';
+  std::memcpy(path + dir.size() + 1, driver_file, std::strlen(driver_file) + 1);
+  return true;
+}
+
+}  // namespace
+
+std::uint16_t lpt_find_base() {
+  const std::string name = port_io::effective_port_name();
+  if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X')) {
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(name.data() + 2, name.data() + name.size(), value, 16);
+    if (ec == std::errc{} && end == name.data() + name.size() && value > 0 && value <= 0xFFFC)
+      return static_cast<std::uint16_t>(value);
+  }
+  return 0x378;
+}
+
+int lpt_open() {
+  if (port_driver_needed) {
+    char path[256];
+    if (!driver_path(path)) {
+      debug_print("Port driver path too long: start-up directory of %zu characters",
+                  startup_directory.size());
+      report_port_failure();
+      port_io::port_driver_remove(driver_service);
+      return 0;
+    }
+    if (!port_io::port_driver_install(driver_service, path)) {
+      debug_print("Cannot open the port driver device \\\\.\\%s (driver %s)", driver_service,
+                  path);
+      report_port_failure();
+      port_io::port_driver_remove(driver_service);
+      return 0;
+    }
+  }
+  lpt_base = lpt_find_base();
+  std::string reason;
+  if (!port_io::acquire(lpt_base, jtag_interface, reason)) {
+    debug_print("Cannot access parallel port %s: %s", port_io::effective_port_name().c_str(),
+                reason.c_str());
+    report_port_failure();
+    if (port_driver_needed) port_io::port_driver_remove(driver_service);
+    return 0;
+  }
+  port_io::port_write_byte(lpt_base, 0x01);
+  port_io::port_flush();
+  return 1;
+}
+
+int lpt_close() {
+  port_io::port_write_byte(lpt_base, 0x01);
+  port_io::port_write_byte(static_cast<std::uint16_t>(lpt_base + 2), 0x01);
+  port_io::release();
+  if (port_driver_needed) port_io::port_driver_remove(driver_service);
+  return 1;
+}
+
+}  // namespace dz

@@ -1,0 +1,133 @@
+// JTAG interface settings: load, save and the settings dialog.
+#include "jtag/settings.h"
+
+#include <charconv>
+#include <string>
+
+#include "jtag/cable.h"
+#include "jtag/usb_adapter.h"
+#include "platform/port_io.h"
+#include "platform/settings.h"
+#include "resources/resource.h"
+
+namespace dz {
+namespace {
+
+constexpr const char* library_missing =
+    "Cannot find or Load FTCJTAG.dll, Make sure you have installed Drivers Correctly.";
+constexpr std::size_t port_name_capacity = 260;
+
+void show_speed_field(ui::Window dlg, bool visible) {
+  ui::show(dlg, IDC_JTAG_SPEED, visible);
+  ui::show(dlg, IDC_JTAG_SPEED_LABEL, visible);
+}
+
+void on_init(ui::Window dlg) {
+  bool usb = false;
+  if (jtag_interface <= 3) {
+    ui::check_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB,
+                    IDC_JTAG_BELVONA + static_cast<int>(jtag_interface));
+  } else if (jtag_interface <= 5) {
+    ui::check_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, IDC_JTAG_USB);
+    usb = true;
+  } else {
+    ui::message_box(dlg, "Unknown JTAG interface selected", "Error", ui::MB_ICONERROR);
+  }
+  ui::set_text(dlg, IDC_JTAG_SPEED, std::to_string(jtag_speed_hz / 1000));
+  show_speed_field(dlg, usb);
+  ui::show(dlg, IDC_JTAG_SPEED_HINT, true);
+}
+
+// The speed field as GetDlgItemInt reads it unsigned: optional blanks, digits, nothing else.
+bool read_speed_khz(ui::Window dlg, std::uint32_t& khz) {
+  const std::string text = ui::text(dlg, IDC_JTAG_SPEED);
+  std::size_t start = text.find_first_not_of(' ');
+  if (start == std::string::npos) return false;
+  std::size_t end = text.find_last_not_of(' ') + 1;
+  auto [ptr, ec] = std::from_chars(text.data() + start, text.data() + end, khz);
+  return ec == std::errc{} && ptr == text.data() + end;
+}
+
+void on_ok(ui::Window dlg) {
+  std::uint32_t kind = 4;
+  for (std::uint32_t k = 0; k < 4; ++k)
+    if (ui::is_checked(dlg, IDC_JTAG_BELVONA + static_cast<int>(k))) {
+      kind = k;
+      break;
+    }
+  jtag_interface = kind;
+  std::uint32_t khz = 0;
+  // Multiplied in 32 bits as the program always has; 4294968 kHz and up wrap around.
+  if (read_speed_khz(dlg, khz)) jtag_speed_hz = khz * 1000u;
+  if (jtag_interface == 4 && !usb_library_available()) {
+    ui::message_box(ui::no_window, library_missing, "Error", ui::MB_OK);
+    return;
+  }
+  ui::end_dialog(dlg, ui::IDOK);
+}
+
+void on_command(ui::Window dlg, const ui::Command& command) {
+  switch (command.id) {
+    case IDC_JTAG_BELVONA:
+    case IDC_JTAG_ZO:
+    case IDC_JTAG_WIGGLER:
+    case IDC_JTAG_INSIGHT:
+      show_speed_field(dlg, false);
+      break;
+    case IDC_JTAG_USB:
+      show_speed_field(dlg, true);
+      break;
+    case ui::IDOK:
+      on_ok(dlg);
+      break;
+    case ui::IDCANCEL:
+      ui::end_dialog(dlg, ui::IDCANCEL);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+int jtag_load_settings() {
+  auto key = settings::open_key(settings::main_key);
+  if (!key) return 0;
+  if (!key->read_dword("JTAGInterface", jtag_interface)) jtag_interface = 5;
+  if (!key->read_dword("JTAGSpeed", jtag_speed_hz)) jtag_speed_hz = 2000000;
+  std::string port;
+  if (key->read_string("ParallelPort", port, port_name_capacity))
+    port_io::set_port_name(port);
+  else
+    port_io::set_port_name(port_io::default_port_name());
+  if (jtag_interface == 4 && !usb_library_available()) {
+    ui::message_box(ui::no_window, library_missing, "Error", ui::MB_OK);
+    jtag_interface = 0;
+  }
+  return 1;
+}
+
+int jtag_save_settings() {
+  auto key = settings::open_key(settings::main_key);
+  if (!key) return 0;
+  const bool interface_ok = key->write_dword("JTAGInterface", jtag_interface);
+  const bool speed_ok = key->write_dword("JTAGSpeed", jtag_speed_hz);
+  std::string port = port_io::port_name();
+  if (port.empty()) port = port_io::default_port_name();
+  key->write_string("ParallelPort", port);
+  return interface_ok && speed_ok ? 1 : 0;
+}
+
+ui::DialogProc jtag_settings_dialog_proc() {
+  ui::DialogProc proc;
+  proc.init = [](ui::Window dlg, std::intptr_t) { on_init(dlg); };
+  proc.command = on_command;
+  return proc;
+}
+
+int jtag_settings_dialog(ui::Window owner) {
+  ui::run_dialog(IDD_JTAG_SETTINGS, owner, jtag_settings_dialog_proc());
+  return 1;
+}
+
+}  // namespace dz

@@ -1,0 +1,102 @@
+#pragma once
+// Serial ports: open by name for exclusive use, give the line 115200 baud 8N1, reads that return
+// at once with whatever has arrived, bounded waits for input that notice a vanished port, writes,
+// the list of ports present, and pseudo-terminal pairs (the simulated module's end of a line).
+//
+// Waits are in real time: they stand for a device that answers when it answers.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dz::serial {
+
+enum class OpenError {
+  none,
+  not_found,  // no such port (Win32 ERROR_FILE_NOT_FOUND, POSIX ENOENT/ENODEV/ENXIO)
+  in_use,     // another program has it
+  other,
+};
+
+enum class Wait {
+  ready,    // input has arrived
+  timeout,  // nothing within the time given
+  hangup,   // the other side is gone (device unplugged, pseudo-terminal closed)
+};
+
+struct PseudoTerminal;
+
+// One open port. Closing (or destroying) releases exclusive use first.
+class Port {
+ public:
+  Port() = default;
+  Port(Port&& other) noexcept;
+  Port& operator=(Port&& other) noexcept;
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+  ~Port();
+
+  // Opens `name` exactly as given (Win32: CreateFileA GENERIC_READ|GENERIC_WRITE, no sharing,
+  // OPEN_EXISTING; POSIX: a device path, O_RDWR|O_NOCTTY|O_NONBLOCK, then exclusive use).
+  static Port open(const std::string& name, OpenError* error = nullptr);
+
+  bool is_open() const { return handle_ != invalid; }
+  void close();
+
+  // Full line set-up for waiting on a bootloader: 115200 baud, 8 data bits, no parity, one stop
+  // bit. Win32: the DCB keeps what GetCommState returned except BaudRate, ByteSize, Parity,
+  // StopBits, fParity set, fErrorChar set, fAbortOnError cleared, ErrorChar 0xCE. POSIX: raw mode,
+  // CS8|CLOCAL|CREAD, no flow control. Results of the underlying calls are not reported.
+  void configure_line();
+  // Speed and framing only (115200 8N1); every other setting stays as it was.
+  void set_speed_and_framing();
+  // Reads return at once with what has arrived (Win32 COMMTIMEOUTS ReadIntervalTimeout MAXDWORD,
+  // the two read totals 0, write time-outs kept; POSIX VMIN 0, VTIME 0).
+  void set_immediate_reads();
+
+  // Waits at most `timeout_ms` for input.
+  Wait wait_readable(std::uint32_t timeout_ms);
+  // Reads what has arrived, at most buffer.size() bytes, without waiting. Returns the count (0 when
+  // nothing is there), or -1 when the port has failed or the other side is gone.
+  long read(std::span<std::uint8_t> buffer);
+  // Writes as much as the port takes within `timeout_ms` (POSIX; Win32 writes synchronously under
+  // the port's write time-outs). Returns the bytes written, or -1 when the port failed or the
+  // other side is gone before any byte went out.
+  long write(std::span<const std::uint8_t> data, std::uint32_t timeout_ms);
+
+ private:
+  friend bool open_pseudo_terminal(PseudoTerminal& pty, std::string& error);
+  static constexpr std::intptr_t invalid = -1;
+  explicit Port(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_ = invalid;
+};
+
+// The platform's first serial port: "COM1" on Windows, "/dev/ttyS0" elsewhere.
+std::string default_port_name();
+// Room for a port name including its terminator: 16 on Windows ("COM10" and the like), 256
+// elsewhere (device paths such as /dev/serial/by-id/usb-FTDI_..._if00-port0 are long).
+std::size_t port_name_capacity();
+
+// Ports present. Win32: "COM1".."COM10", each tried with CreateFileA and skipped only when that
+// fails with ERROR_FILE_NOT_FOUND (a port in use is listed). POSIX: /dev/ttyS*, ttyUSB*, ttyACM*
+// found under /sys/class/tty (an 8250 slot with no UART behind it, type 0, is not a port); a port
+// is never opened for this, so a busy one is listed and no modem line moves. Unsorted.
+std::vector<std::string> list_ports();
+// The POSIX rule with other roots (tests build a small tree); Win32 ignores the roots.
+std::vector<std::string> list_ports_under(const std::string& sys_class_tty,
+                                          const std::string& dev_dir);
+// True when `name` names something that exists (a device node or file).
+bool port_exists(const std::string& name);
+
+// A pseudo-terminal pair, raw on both ends. `master` is the simulated device's end; the program
+// opens `slave_name` like any port. Not available on Windows (returns false with a reason).
+struct PseudoTerminal {
+  Port master;
+  std::string slave_name;
+};
+// On the master end, wait_readable reports `hangup` while no program has the slave end open.
+bool open_pseudo_terminal(PseudoTerminal& pty, std::string& error);
+
+}  // namespace dz::serial

@@ -1,0 +1,273 @@
+// Serial ports on POSIX terminals: termios raw 8N1 at 115200, non-blocking descriptors whose
+// reads return at once, TIOCEXCL for exclusive use, POLLHUP for a port that went away.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "platform/clock_real.h"
+#include "platform/serial_port.h"
+
+namespace dz::serial {
+
+namespace {
+
+int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
+
+// poll() that survives signals, for at most `timeout_ms` in total. Returns revents (0 on time-out).
+short poll_for(int fd, short events, std::uint32_t timeout_ms) {
+  const std::uint64_t deadline = clock::real::now_us() + std::uint64_t{timeout_ms} * 1000;
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const std::uint64_t now = clock::real::now_us();
+    const int left = now >= deadline ? 0 : static_cast<int>((deadline - now + 999) / 1000);
+    const int n = ::poll(&p, 1, left);
+    if (n > 0) return p.revents;
+    if (n == 0) return 0;
+    if (errno != EINTR) return POLLERR;
+  }
+}
+
+// A descriptor reporting POLLHUP may still hold unread input (a device that said its last words);
+// it is gone only when nothing is left to read.
+bool has_pending_input(int fd) {
+  int pending = 0;
+  return ::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0;
+}
+
+void make_raw(termios& t) {
+  const cc_t vmin = t.c_cc[VMIN];
+  const cc_t vtime = t.c_cc[VTIME];
+  ::cfmakeraw(&t);
+  t.c_cc[VMIN] = vmin;
+  t.c_cc[VTIME] = vtime;
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+}
+
+void set_8n1_115200(termios& t) {
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+  t.c_cflag |= CS8;
+  ::cfsetispeed(&t, B115200);
+  ::cfsetospeed(&t, B115200);
+}
+
+}  // namespace
+
+Port::Port(Port&& other) noexcept : handle_(other.handle_) { other.handle_ = invalid; }
+
+Port& Port::operator=(Port&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = invalid;
+  }
+  return *this;
+}
+
+Port::~Port() { close(); }
+
+Port Port::open(const std::string& name, OpenError* error) {
+  auto fail = [&](OpenError e) {
+    if (error) *error = e;
+    return Port{};
+  };
+  if (name.empty()) return fail(OpenError::not_found);
+  const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    switch (errno) {
+      case ENOENT:
+      case ENODEV:
+      case ENXIO:
+      case ENOTDIR:
+        return fail(OpenError::not_found);
+      case EBUSY:
+        return fail(OpenError::in_use);
+      default:
+        return fail(OpenError::other);
+    }
+  }
+  Port port{fd};
+  if (!::isatty(fd)) return fail(OpenError::other);  // a plain file is no port
+  // Exclusive use: a second open of the line fails with EBUSY (except for root).
+  ::ioctl(fd, TIOCEXCL);
+  if (error) *error = OpenError::none;
+  return port;
+}
+
+void Port::close() {
+  if (handle_ == invalid) return;
+  const int fd = fd_of(handle_);
+  ::ioctl(fd, TIOCNXCL);
+  ::close(fd);
+  handle_ = invalid;
+}
+
+void Port::configure_line() {
+  if (!is_open()) return;
+  termios t{};
+  if (::tcgetattr(fd_of(handle_), &t) != 0) return;
+  make_raw(t);
+  set_8n1_115200(t);
+  ::tcsetattr(fd_of(handle_), TCSANOW, &t);
+}
+
+void Port::set_speed_and_framing() {
+  if (!is_open()) return;
+  termios t{};
+  if (::tcgetattr(fd_of(handle_), &t) != 0) return;
+  set_8n1_115200(t);
+  ::tcsetattr(fd_of(handle_), TCSANOW, &t);
+}
+
+void Port::set_immediate_reads() {
+  if (!is_open()) return;
+  const int fd = fd_of(handle_);
+  termios t{};
+  if (::tcgetattr(fd, &t) == 0) {
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &t);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+Wait Port::wait_readable(std::uint32_t timeout_ms) {
+  if (!is_open()) return Wait::hangup;
+  const int fd = fd_of(handle_);
+  const short revents = poll_for(fd, POLLIN, timeout_ms);
+  if (revents == 0) return Wait::timeout;
+  // A hung-up terminal reports POLLIN as well, and read() then returns 0 for ever.
+  if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    return has_pending_input(fd) ? Wait::ready : Wait::hangup;
+  }
+  return Wait::ready;
+}
+
+long Port::read(std::span<std::uint8_t> buffer) {
+  if (!is_open()) return -1;
+  if (buffer.empty()) return 0;
+  const int fd = fd_of(handle_);
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n > 0) return static_cast<long>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    if (n == 0) {
+      // Nothing arrived, or the line is gone: only poll can tell.
+      const short revents = poll_for(fd, POLLIN, 0);
+      return (revents & (POLLHUP | POLLERR | POLLNVAL)) ? -1 : 0;
+    }
+    return -1;  // EIO: the other side has gone
+  }
+}
+
+long Port::write(std::span<const std::uint8_t> data, std::uint32_t timeout_ms) {
+  if (!is_open()) return -1;
+  const int fd = fd_of(handle_);
+  const std::uint64_t deadline = clock::real::now_us() + std::uint64_t{timeout_ms} * 1000;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;  // EIO: gone
+    const std::uint64_t now = clock::real::now_us();
+    if (now >= deadline) break;
+    const short revents =
+        poll_for(fd, POLLOUT, static_cast<std::uint32_t>((deadline - now + 999) / 1000));
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) break;
+  }
+  if (done == 0 && !data.empty()) {
+    // Distinguish "the line is gone" from "nothing could go out in time".
+    const short revents = poll_for(fd, POLLOUT, 0);
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) return -1;
+  }
+  return static_cast<long>(done);
+}
+
+std::size_t port_name_capacity() { return 256; }
+
+std::string default_port_name() { return "/dev/ttyS0"; }
+
+std::vector<std::string> list_ports_under(const std::string& sys_class_tty,
+                                          const std::string& dev_dir) {
+  namespace fs = std::filesystem;
+  static const std::regex port_name{"tty(S|USB|ACM)[0-9]+"};
+  std::vector<std::string> ports;
+  std::error_code ec;
+  fs::directory_iterator it{sys_class_tty, ec};
+  if (ec) return ports;
+  for (const auto& entry : it) {
+    const std::string name = entry.path().filename().string();
+    if (!std::regex_match(name, port_name)) continue;
+    if (name.starts_with("ttyS")) {
+      // The 8250 driver registers slots without hardware; their type reads 0.
+      std::ifstream type_file{entry.path() / "type"};
+      int type = -1;
+      if (type_file >> type && type == 0) continue;
+    }
+    const std::string path = dev_dir + "/" + name;
+    if (port_exists(path)) ports.push_back(path);
+  }
+  std::sort(ports.begin(), ports.end());
+  return ports;
+}
+
+std::vector<std::string> list_ports() { return list_ports_under("/sys/class/tty", "/dev"); }
+
+bool port_exists(const std::string& name) {
+  std::error_code ec;
+  return !name.empty() && std::filesystem::exists(name, ec);
+}
+
+bool open_pseudo_terminal(PseudoTerminal& pty, std::string& error) {
+  int master = -1;
+  int slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+    error = std::string("openpty: ") + std::strerror(errno);
+    return false;
+  }
+  char name[256] = {};
+  if (::ttyname_r(slave, name, sizeof name) != 0) {
+    error = std::string("ttyname: ") + std::strerror(errno);
+    ::close(master);
+    ::close(slave);
+    return false;
+  }
+  // A fresh pseudo-terminal is in cooked mode (echo, CR/LF rewriting): make both ends raw, as a
+  // wire is.
+  for (int fd : {slave, master}) {
+    termios t{};
+    if (::tcgetattr(fd, &t) == 0) {
+      make_raw(t);
+      set_8n1_115200(t);
+      t.c_cc[VMIN] = 0;
+      t.c_cc[VTIME] = 0;
+      ::tcsetattr(fd, TCSANOW, &t);
+    }
+  }
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
+  // The device end does not keep the program's end open: it sees hang-up until a program opens it.
+  ::close(slave);
+  pty.master = Port{master};
+  pty.slave_name = name;
+  return true;
+}
+
+}  // namespace dz::serial

@@ -1,0 +1,165 @@
+// Serial ports through the Win32 communications functions: CreateFileA on the name as given,
+// the DCB and COMMTIMEOUTS fields the loader sets, synchronous reads and writes.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/serial_port.h"
+
+namespace dz::serial {
+
+namespace {
+
+HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+HANDLE create_port(const std::string& name) {
+  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
+}  // namespace
+
+Port::Port(Port&& other) noexcept : handle_(other.handle_) { other.handle_ = invalid; }
+
+Port& Port::operator=(Port&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = invalid;
+  }
+  return *this;
+}
+
+Port::~Port() { close(); }
+
+Port Port::open(const std::string& name, OpenError* error) {
+  HANDLE h = create_port(name);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) {
+      const DWORD e = GetLastError();
+      *error = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? OpenError::not_found
+               : e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION ? OpenError::in_use
+                                                                          : OpenError::other;
+    }
+    return Port{};
+  }
+  if (error) *error = OpenError::none;
+  return Port{reinterpret_cast<std::intptr_t>(h)};
+}
+
+void Port::close() {
+  if (handle_ == invalid) return;
+  CloseHandle(handle_of(handle_));
+  handle_ = invalid;
+}
+
+void Port::configure_line() {
+  if (!is_open()) return;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(handle_of(handle_), &dcb);
+  dcb.BaudRate = 115200;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fParity = 1;
+  dcb.fErrorChar = 1;
+  dcb.fAbortOnError = 0;
+  dcb.ErrorChar = static_cast<char>(0xCE);
+  SetCommState(handle_of(handle_), &dcb);
+}
+
+void Port::set_speed_and_framing() {
+  if (!is_open()) return;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(handle_of(handle_), &dcb);
+  dcb.BaudRate = 115200;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  SetCommState(handle_of(handle_), &dcb);
+}
+
+void Port::set_immediate_reads() {
+  if (!is_open()) return;
+  COMMTIMEOUTS t{};
+  GetCommTimeouts(handle_of(handle_), &t);
+  t.ReadIntervalTimeout = MAXDWORD;
+  t.ReadTotalTimeoutMultiplier = 0;
+  t.ReadTotalTimeoutConstant = 0;
+  SetCommTimeouts(handle_of(handle_), &t);
+}
+
+Wait Port::wait_readable(std::uint32_t timeout_ms) {
+  if (!is_open()) return Wait::hangup;
+  // The port is synchronous: look at the input queue every few milliseconds. A port that went
+  // away (USB adapter unplugged) fails ClearCommError.
+  const DWORD start = GetTickCount();
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle_of(handle_), &errors, &status)) return Wait::hangup;
+    if (status.cbInQue > 0) return Wait::ready;
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeout_ms) return Wait::timeout;
+    Sleep(timeout_ms - elapsed < 10 ? timeout_ms - elapsed : 10);
+  }
+}
+
+long Port::read(std::span<std::uint8_t> buffer) {
+  if (!is_open()) return -1;
+  DWORD got = 0;
+  const DWORD want = buffer.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(buffer.size());
+  if (!ReadFile(handle_of(handle_), buffer.data(), want, &got, nullptr)) return -1;
+  return static_cast<long>(got);
+}
+
+long Port::write(std::span<const std::uint8_t> data, std::uint32_t) {
+  if (!is_open()) return -1;
+  DWORD written = 0;
+  const DWORD want = data.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(data.size());
+  if (!WriteFile(handle_of(handle_), data.data(), want, &written, nullptr) && written == 0) {
+    return -1;
+  }
+  return static_cast<long>(written);
+}
+
+std::size_t port_name_capacity() { return 16; }
+
+std::string default_port_name() { return "COM1"; }
+
+std::vector<std::string> list_ports() {
+  std::vector<std::string> ports;
+  for (int n = 1; n <= 10; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "COM%d", n);
+    HANDLE h = create_port(name);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) continue;  // only a missing port is left out
+    } else {
+      CloseHandle(h);
+    }
+    ports.emplace_back(name);
+  }
+  return ports;
+}
+
+std::vector<std::string> list_ports_under(const std::string&, const std::string&) {
+  return list_ports();
+}
+
+bool port_exists(const std::string& name) {
+  if (name.empty()) return false;
+  HANDLE h = create_port(name);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  CloseHandle(h);
+  return true;
+}
+
+bool open_pseudo_terminal(PseudoTerminal&, std::string& error) {
+  error = "pseudo-terminals are not available on Windows";
+  return false;
+}
+
+}  // namespace dz::serial

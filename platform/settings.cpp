@@ -1,0 +1,167 @@
+// Store selection and the in-memory store.
+#include "platform/settings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "platform/settings_store.h"
+
+namespace dz::settings {
+
+bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) <
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+bool read_dword_value(const Value& v, std::uint32_t& value) {
+  // Like RegQueryValueExA into a 4-byte variable: any type whose data fits; shorter data fills
+  // the low bytes only.
+  if (v.bytes.size() > 4) return false;
+  unsigned char raw[4];
+  for (int i = 0; i < 4; ++i) raw[i] = static_cast<unsigned char>(value >> (8 * i));
+  std::memcpy(raw, v.bytes.data(), v.bytes.size());
+  value = static_cast<std::uint32_t>(raw[0]) | static_cast<std::uint32_t>(raw[1]) << 8 |
+          static_cast<std::uint32_t>(raw[2]) << 16 | static_cast<std::uint32_t>(raw[3]) << 24;
+  return true;
+}
+
+bool read_string_value(const Value& v, std::string& value, std::size_t capacity) {
+  if (v.bytes.size() > capacity) return false;
+  // A stored text without its terminator still needs room for one.
+  const auto nul = v.bytes.find('\0');
+  if (nul == std::string::npos && v.bytes.size() >= capacity) return false;
+  value = v.bytes.substr(0, nul);
+  return true;
+}
+
+Value dword_value(std::uint32_t value) {
+  Value v;
+  v.type = reg_dword;
+  for (int i = 0; i < 4; ++i) v.bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return v;
+}
+
+Value string_value(std::string_view text) {
+  Value v;
+  v.type = reg_sz;
+  v.bytes.assign(text);
+  v.bytes.push_back('\0');
+  return v;
+}
+
+namespace {
+
+struct MemoryData {
+  std::mutex mutex;
+  StoreData data;
+};
+
+class MemoryKey final : public Key {
+ public:
+  MemoryKey(std::shared_ptr<MemoryData> data, std::string subkey)
+      : data_(std::move(data)), subkey_(std::move(subkey)) {}
+
+  bool read_dword(std::string_view name, std::uint32_t& value) override {
+    std::lock_guard lock(data_->mutex);
+    const Value* v = find(name);
+    return v && read_dword_value(*v, value);
+  }
+  bool read_string(std::string_view name, std::string& value, std::size_t capacity) override {
+    std::lock_guard lock(data_->mutex);
+    const Value* v = find(name);
+    return v && read_string_value(*v, value, capacity);
+  }
+  bool write_dword(std::string_view name, std::uint32_t value) override {
+    std::lock_guard lock(data_->mutex);
+    data_->data[subkey_].values[std::string(name)] = dword_value(value);
+    return true;
+  }
+  bool write_string(std::string_view name, std::string_view value) override {
+    std::lock_guard lock(data_->mutex);
+    data_->data[subkey_].values[std::string(name)] = string_value(value);
+    return true;
+  }
+
+ private:
+  const Value* find(std::string_view name) {
+    auto k = data_->data.find(subkey_);
+    if (k == data_->data.end()) return nullptr;
+    auto v = k->second.values.find(std::string(name));
+    return v == k->second.values.end() ? nullptr : &v->second;
+  }
+
+  std::shared_ptr<MemoryData> data_;
+  std::string subkey_;
+};
+
+class MemoryStore final : public Store {
+ public:
+  std::unique_ptr<Key> open(std::string_view subkey) override {
+    if (subkey.empty()) return nullptr;
+    std::lock_guard lock(data_->mutex);
+    data_->data[std::string(subkey)];  // RegCreateKeyA creates a missing key
+    return std::make_unique<MemoryKey>(data_, std::string(subkey));
+  }
+
+ private:
+  std::shared_ptr<MemoryData> data_ = std::make_shared<MemoryData>();
+};
+
+// Stands in for a store the platform lacks: every key fails to open.
+class NullStore final : public Store {
+ public:
+  std::unique_ptr<Key> open(std::string_view) override { return nullptr; }
+};
+
+struct Selection {
+  std::mutex mutex;
+  std::shared_ptr<Store> store;  // nullptr: the platform store, made on first use
+};
+
+Selection& selection() {
+  static Selection s;
+  return s;
+}
+
+std::shared_ptr<Store> current() {
+  std::lock_guard lock(selection().mutex);
+  if (!selection().store) selection().store = make_platform_store();
+  return selection().store;
+}
+
+}  // namespace
+
+std::unique_ptr<Store> make_memory_store() { return std::make_unique<MemoryStore>(); }
+
+std::unique_ptr<Key> open_key(std::string_view subkey) {
+  auto store = current();
+  return store ? store->open(subkey) : nullptr;
+}
+
+void use_platform_store() {
+  std::lock_guard lock(selection().mutex);
+  selection().store = nullptr;
+}
+
+void use_file_store(const std::string& path) {
+  std::shared_ptr<Store> store = make_file_store(path);
+  if (!store) store = std::make_shared<NullStore>();
+  std::lock_guard lock(selection().mutex);
+  selection().store = std::move(store);
+}
+
+void use_memory_store() {
+  std::shared_ptr<Store> store = make_memory_store();
+  std::lock_guard lock(selection().mutex);
+  selection().store = std::move(store);
+}
+
+std::string store_path() {
+  auto store = current();
+  return store ? store->path() : std::string();
+}
+
+}  // namespace dz::settings

@@ -1,0 +1,83 @@
+// The settings store on Windows: the registry under HKEY_CURRENT_USER.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/settings_store.h"
+
+namespace dz::settings {
+namespace {
+
+class RegistryKey final : public Key {
+ public:
+  explicit RegistryKey(HKEY key) : key_(key) {}
+  ~RegistryKey() override { RegCloseKey(key_); }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  bool read_dword(std::string_view name, std::uint32_t& value) override {
+    DWORD v = value;
+    DWORD size = sizeof v;
+    const std::string n(name);
+    if (RegQueryValueExA(key_, n.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+    value = v;
+    return true;
+  }
+
+  bool read_string(std::string_view name, std::string& value, std::size_t capacity) override {
+    if (capacity == 0) return false;
+    std::vector<char> buffer(capacity, '\0');
+    DWORD size = static_cast<DWORD>(capacity);
+    const std::string n(name);
+    if (RegQueryValueExA(key_, n.c_str(), nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS) {
+      return false;
+    }
+    std::size_t length = 0;
+    while (length < size && buffer[length] != '\0') ++length;
+    // The text and its terminator must both fit, as for a fixed buffer.
+    if (length >= capacity) return false;
+    value.assign(buffer.data(), length);
+    return true;
+  }
+
+  bool write_dword(std::string_view name, std::uint32_t value) override {
+    const DWORD v = value;
+    const std::string n(name);
+    return RegSetValueExA(key_, n.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v),
+                          sizeof v) == ERROR_SUCCESS;
+  }
+
+  bool write_string(std::string_view name, std::string_view value) override {
+    const std::string n(name), v(value);
+    return RegSetValueExA(key_, n.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+                          static_cast<DWORD>(v.size() + 1)) == ERROR_SUCCESS;
+  }
+
+ private:
+  HKEY key_;
+};
+
+class RegistryStore final : public Store {
+ public:
+  std::unique_ptr<Key> open(std::string_view subkey) override {
+    const std::string s(subkey);
+    HKEY key = nullptr;
+    if (s.empty() || RegCreateKeyA(HKEY_CURRENT_USER, s.c_str(), &key) != ERROR_SUCCESS) {
+      return nullptr;
+    }
+    return std::make_unique<RegistryKey>(key);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Store> make_platform_store() { return std::make_unique<RegistryStore>(); }
+
+// There is no TOML reader in the Windows build; the registry is the store there.
+std::unique_ptr<Store> make_file_store(const std::string&) { return nullptr; }
+
+}  // namespace dz::settings

@@ -1,0 +1,66 @@
+// The simulated parallel port with a JTAG cable.
+#include "sim/parallel_port.h"
+
+#include "platform/clock.h"
+
+namespace dz::sim {
+
+ParallelPortSim::ParallelPortSim(Pxa& cpu, std::uint32_t cable_kind, std::uint16_t base)
+    : cpu_(cpu), base_(base) {
+  set_cable_kind(cable_kind);
+}
+
+ParallelPortSim::~ParallelPortSim() { flush(); }
+
+void ParallelPortSim::set_cable_kind(std::uint32_t kind) {
+  kind_ = kind;
+  wiring_ = port_io::cable_wiring(kind);
+}
+
+void ParallelPortSim::opened(std::uint16_t base, std::uint32_t kind) {
+  base_ = base;
+  if (follow_open_ && kind <= 3) set_cable_kind(kind);
+}
+
+void ParallelPortSim::account() {
+  pending_us_ += access_us_;
+  if (pending_us_ >= 16) flush();
+}
+
+void ParallelPortSim::flush() {
+  if (pending_us_ != 0) clock::advance_us(pending_us_);
+  pending_us_ = 0;
+}
+
+void ParallelPortSim::write(std::uint16_t address, std::uint8_t value) {
+  ++writes_;
+  account();
+  if (address == base_) {
+    data_ = value;
+    if (wiring_.trst_n != 0) {
+      // Wiggler: D4 low asserts TRST, D0 high asserts SRST.
+      if ((value & wiring_.trst_n) == 0) cpu_.set_trst(true);
+      cpu_.set_srst((value & wiring_.srst) != 0);
+    }
+    cpu_.set_jtag_pins((value & wiring_.tck) != 0, (value & wiring_.tms) != 0,
+                       (value & wiring_.tdi) != 0);
+  } else if (address == base_ + 2) {
+    control_ = value;
+  }
+}
+
+std::uint8_t ParallelPortSim::read(std::uint16_t address) {
+  ++reads_;
+  account();
+  if (address == base_) return data_;
+  if (address == base_ + 2) return control_;
+  if (address != base_ + 1) return 0xFF;
+  // Idle status lines (nError, Select, Paper-Out, nAck) read high, Busy low, the three unused
+  // bits high; then the cable's TDO bit, inverted on Busy by the port hardware.
+  std::uint8_t status = 0x7F & ~wiring_.tdo_status;
+  const bool tdo = cpu_.tdo();
+  if (tdo != wiring_.tdo_inverted) status |= wiring_.tdo_status;
+  return status;
+}
+
+}  // namespace dz::sim

@@ -1,0 +1,145 @@
+// Processor identification through the simulated TAP: texts, kinds, maps and presets.
+#include <gtest/gtest.h>
+
+#include "bscan/bus.h"
+#include "bscan/cpu.h"
+#include "download/interface.h"
+#include "tests/jtag/rig.h"
+
+namespace dz::test {
+namespace {
+
+using sim::CpuModel;
+
+std::uint32_t identify(CpuModel model, std::uint32_t idcode, std::string* text = nullptr) {
+  SimRig rig(model, idcode, 0);
+  EXPECT_TRUE(rig.open());
+  target_description_clear();
+  const std::uint32_t result = cpu_identify();
+  if (text) *text = target_description();
+  return result;
+}
+
+std::uint32_t id(std::uint32_t version, std::uint32_t part, std::uint32_t maker = 0x009) {
+  return sim::make_idcode(version, part, maker);
+}
+
+TEST(Identify, Pxa270SteppingsAndMap) {
+  std::string text;
+  ASSERT_EQ(identify(CpuModel::pxa270, id(0, 0x9265), &text), 1u);
+  EXPECT_EQ(text, "Intel PXA270  Stepping A0\r\n");
+  EXPECT_EQ(cpu_type, 2u);
+  EXPECT_EQ(jtag_ir_length, 7u);
+  EXPECT_EQ(bs_map.bs_length, 504u);
+  EXPECT_EQ(bs_map.address[0], 25u);
+  EXPECT_EQ(bs_map.data_in[0], 491u);
+  EXPECT_EQ(bs_map.data_out[0], 57u);
+  EXPECT_EQ(bs_map.sample_preload, 1u);
+  EXPECT_EQ(bs_map.pin_count, 119u);
+  identify(CpuModel::pxa270, id(1, 0x9265), &text);
+  EXPECT_EQ(text, "Intel PXA270  Stepping A1\r\n");
+  identify(CpuModel::pxa270, id(8, 0x9265), &text);
+  EXPECT_EQ(text, "Intel PXA270 M Stepping A1\r\n");
+  identify(CpuModel::pxa270, id(7, 0x9265), &text);
+  EXPECT_EQ(text, "Intel PXA270  Stepping C5\r\n");
+}
+
+TEST(Identify, EveryProcessorWithItsDefaultStepping) {
+  struct Case {
+    CpuModel model;
+    const char* text;
+    std::uint32_t type, ir, length;
+  };
+  const Case cases[] = {
+      {CpuModel::sa1110, "Intel SA1110  Stepping B4\r\n", 0, 5, 292},
+      {CpuModel::pxa255, "Intel PXA255  Stepping A0\r\n", 1, 5, 410},
+      {CpuModel::pxa270, "Intel PXA270  Stepping B0\r\n", 2, 7, 504},
+      {CpuModel::pxa320, "PXA320  Stepping B1\r\n", 3, 11, 510},
+      {CpuModel::pxa300, "PXA300  Stepping B2\r\n", 4, 11, 430},
+      {CpuModel::pxa310, "PXA310  Stepping A2\r\n", 5, 11, 444},
+  };
+  for (const auto& c : cases) {
+    SimRig rig(c.model, 0);
+    ASSERT_TRUE(rig.open());
+    target_description_clear();
+    ASSERT_EQ(cpu_identify(), 1u) << c.text;
+    EXPECT_EQ(target_description(), c.text);
+    EXPECT_EQ(cpu_type, c.type);
+    EXPECT_EQ(jtag_ir_length, c.ir);
+    EXPECT_EQ(bs_map.bs_length, c.length);
+    EXPECT_EQ(rig.cpu.info().boundary_length, c.length);
+  }
+}
+
+TEST(Identify, UnknownSteppingStillCountsAndOtherCodesDoNot) {
+  std::string text;
+  EXPECT_EQ(identify(CpuModel::pxa255, id(6, 0x9264), &text), 1u);
+  EXPECT_EQ(text, "Intel PXA255  Stepping A0\r\n");
+  EXPECT_EQ(identify(CpuModel::pxa255, id(0, 0x9264), &text), 1u);
+  EXPECT_EQ(text, "Intel PXA255  Unknown Stepping (Update Dividezurirer)\r\n");
+  EXPECT_EQ(identify(CpuModel::pxa270, id(2, 0x926A), &text), 0u);
+  EXPECT_EQ(text, "Intel ");  // written before the part was rejected
+  EXPECT_EQ(identify(CpuModel::pxa270, 0x29265012), 0u);                  // bit 0 clear
+  EXPECT_EQ(identify(CpuModel::pxa270, id(2, 0x9265, 0x013)), 0u);         // not an Intel code
+  EXPECT_EQ(identify(CpuModel::pxa320, id(0, 0xE642, 0x049)), 0u);
+}
+
+TEST(Identify, Pxa3xxManufacturerCodes) {
+  std::string text;
+  ASSERT_EQ(identify(CpuModel::pxa320, id(4, 0xE642, 0x013), &text), 1u);
+  EXPECT_EQ(text, "PXA320  Stepping B0\r\n");
+  EXPECT_EQ(cpu_type, 3u);
+  ASSERT_EQ(identify(CpuModel::pxa320, id(7, 0xE642, 0x009), &text), 1u);
+  EXPECT_EQ(text, "Intel PXA320  Stepping C0\r\n");
+  EXPECT_EQ(cpu_type, 3u);
+  ASSERT_EQ(identify(CpuModel::pxa310, id(2, 0xE649, 0x013), &text), 1u);
+  EXPECT_EQ(text, "PXA310  Stepping A2\r\n");
+  ASSERT_EQ(identify(CpuModel::pxa300, id(3, 0xE648, 0x013), &text), 1u);
+  EXPECT_EQ(text, "PXA300  Unknown Stepping (Update Dividezurirer)\r\n");
+}
+
+TEST(Identify, Sa1110AfterPxa270ResetsTheKind) {
+  ASSERT_EQ(identify(CpuModel::pxa270, id(2, 0x9265)), 1u);
+  EXPECT_EQ(cpu_type, 2u);
+  std::string text;
+  ASSERT_EQ(identify(CpuModel::sa1110, id(9, 0x9261), &text), 1u);
+  EXPECT_EQ(text, "Intel SA1110  Stepping B5\r\n");
+  EXPECT_EQ(cpu_type, 0u);
+  EXPECT_EQ(bs_map.rd_nwr, 292u);  // no such pin: a placeholder
+  EXPECT_EQ(bs_map.pin_count, 0u);
+}
+
+// After identification and start-up the presets drive the pins: every chip select and strobe
+// inactive, the PXA270's GPIO 2 driven high, the PXA3xx NAND strobes inactive.
+TEST(Identify, PresetsAtThePinsAfterStart) {
+  for (CpuModel model : {CpuModel::sa1110, CpuModel::pxa255, CpuModel::pxa270, CpuModel::pxa320,
+                         CpuModel::pxa300, CpuModel::pxa310}) {
+    SimRig rig(model, 0);
+    ASSERT_TRUE(rig.open());
+    ASSERT_EQ(cpu_identify(), 1u);
+    const std::uint32_t t0 = clock::tick_ms();
+    bs_start();
+    const std::uint32_t slept = clock::tick_ms() - t0;
+    EXPECT_GE(slept, cpu_type >= 3 ? 3660u : 960u);
+    EXPECT_TRUE(rig.cpu.extest_active());
+    EXPECT_TRUE(rig.cpu.core_held_in_reset());
+    const auto& bus = rig.cpu.static_bus();
+    EXPECT_EQ(bus.ncs, 0x3F) << rig.cpu.info().name;
+    EXPECT_TRUE(bus.noe);
+    EXPECT_TRUE(bus.nwe);
+    if (model == CpuModel::pxa270) {
+      EXPECT_TRUE(rig.cpu.gpio_driven(2));
+      EXPECT_TRUE(rig.cpu.gpio_level(2));
+      EXPECT_TRUE(rig.cpu.gpio_driven(15));  // nCS1
+      EXPECT_FALSE(rig.cpu.gpio_driven(3));
+    }
+    if (cpu_type >= 3) {
+      const auto& nand = rig.cpu.nand_port();
+      EXPECT_TRUE(nand.ncs0 && nand.ncs1 && nand.nwe && nand.nre);
+      EXPECT_EQ(nand.data_driven, 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dz::test

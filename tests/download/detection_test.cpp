@@ -1,0 +1,87 @@
+// The Device Detection dialog on its own: caption, outcomes, Abort, the connection help.
+#include <thread>
+
+#include "app/detection_dialog.h"
+#include "tests/download/job_fixture.h"
+
+namespace dz::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+class Detection : public JobTest {};
+
+TEST_F(Detection, AnswerEndsWithOneAndNamesTheRecordInTheCaption) {
+  for (int index : {0, 1, 3}) {
+    SCOPED_TRACE(index);
+    TearDown();
+    SetUp();
+    EXPECT_EQ(run_detection_dialog(ui::no_window, index), 1);
+    EXPECT_EQ(detect_interface.load(), index);
+    EXPECT_EQ(calls_of("detect").at(0).interface_index, index);
+    const auto captions = events_of(EventKind::caption_changed, IDD_DETECTION);
+    ASSERT_EQ(captions.size(), 1u);
+    EXPECT_EQ(captions[0].text,
+              std::string("Device Detection (") + download_interfaces[index].name + ")");
+    EXPECT_THAT(texts(IDD_DETECTION, IDC_DETECT_STATUS), ElementsAre("Test Adapter"));
+  }
+}
+
+TEST_F(Detection, AbortRaisesTheStopFlagAndEndsWithZero) {
+  recorder().detect_mode = DetectMode::wait_for_stop;
+  std::thread user([] {
+    const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
+    EXPECT_EQ(stop_flag.load(), 0);
+    ui::send_command(dlg, {ui::IDCANCEL});
+  });
+  EXPECT_EQ(run_detection_dialog(ui::no_window, 0), 0);
+  user.join();
+  EXPECT_EQ(stop_flag.load(), 1);
+  // run_detection_dialog gave detect its bounded time and it let go.
+  EXPECT_EQ(recorder().detect_saw_stop.load(), 1);
+}
+
+TEST_F(Detection, RecordsWithoutDetectAndUnknownIndexesAreRefused) {
+  EXPECT_EQ(run_detection_dialog(ui::no_window, usb_interface_index), 0);
+  EXPECT_EQ(run_detection_dialog(ui::no_window, -1), 0);
+  EXPECT_EQ(run_detection_dialog(ui::no_window, interface_count), 0);
+  EXPECT_EQ(boxes().size(), 3u);
+  EXPECT_EQ(dialogs_opened(IDD_DETECTION), 0);
+}
+
+TEST_F(Detection, ConnectionHelpOpensTheInterfacesTopic) {
+  std::vector<std::string> topics;
+  std::vector<unsigned> commands;
+  help::set_handler([&](ui::Window, const std::string& topic, unsigned command, std::uintptr_t) {
+    topics.push_back(topic);
+    commands.push_back(command);
+    return std::intptr_t{1};
+  });
+  recorder().detect_mode = DetectMode::wait_for_stop;
+  for (int index : {0, 1, 3}) {
+    stop_flag = 0;
+    std::thread user([index] {
+      const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
+      ui::send_command(dlg, {0});  // handled after the dialog's init has run
+      // The button is offered only where a topic exists.
+      EXPECT_EQ(ui::is_visible(dlg, IDC_CONNECTION_HELP), index != 3);
+      ui::send_command(dlg, {IDC_CONNECTION_HELP});
+      ui::send_command(dlg, {ui::IDCANCEL});
+    });
+    EXPECT_EQ(run_detection_dialog(ui::no_window, index), 0);
+    user.join();
+  }
+  EXPECT_THAT(topics, ElementsAre("DividezUrirer.chm::/ConnectionJtag.htm",
+                                  "DividezUrirer.chm::/ConnectionSerial.htm"));
+  EXPECT_THAT(commands, ElementsAre(help::HH_DISPLAY_TOPIC, help::HH_DISPLAY_TOPIC));
+}
+
+TEST(Help, WithoutAHandlerNothingIsShownAndTheResultIsZero) {
+  help::set_handler(nullptr);
+  EXPECT_EQ(help::platform_html_help(ui::no_window, "DividezUrirer.chm::/ConnectionJtag.htm",
+                                     help::HH_DISPLAY_TOPIC, 0),
+            0);
+}
+
+}  // namespace
+}  // namespace dz::testing

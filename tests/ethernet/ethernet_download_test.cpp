@@ -1,0 +1,320 @@
+// Whole Ethernet downloads through the download job to the simulated module.
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "download/job.h"
+#include "ethernet_fixture.h"
+#include "platform/thread.h"
+#include "resources/resource.h"
+
+namespace dz {
+// The table of this test program: only the Ethernet record is needed.
+constexpr DownloadInterface unused_interface(const char (&name)[32]) {
+  return DownloadInterface{{name[0], name[1], name[2], name[3], name[4], name[5], name[6]},
+                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr, nullptr, 1, nullptr};
+}
+const DownloadInterface download_interfaces[interface_count] = {
+    unused_interface("JTag Interface"), unused_interface("Serial Interface"),
+    unused_interface("USB Interface"), ethernet_download_interface};
+}  // namespace dz
+
+namespace dz::test {
+namespace {
+
+class EthernetDownload : public EthernetTest {
+ protected:
+  std::string write_file(const std::vector<std::uint8_t>& bytes) {
+    std::string path = ::testing::TempDir() + "eth_image_" +
+                       std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                       std::to_string(file_counter_++) + ".bin";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  int download(const std::vector<std::uint8_t>& bytes) {
+    std::string path = write_file(bytes);
+    return start_download_job(ui::no_window, ethernet_interface_index, path, 1, 0x80000000,
+                              static_cast<std::uint32_t>(bytes.size()), 0);
+  }
+  bool box_contains(std::string_view text) {
+    for (const auto& b : boxes())
+      if (b.find(text) != std::string::npos) return true;
+    return false;
+  }
+  int file_counter_ = 0;
+};
+
+struct SizeCase {
+  std::size_t size;
+  bool fast;
+};
+
+class EthernetSizes : public EthernetDownload, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(EthernetSizes, FileArrivesBitExactAndModuleJumps) {
+  auto& module = start_module();
+  fast_download = GetParam().fast ? 1 : 0;
+  auto bytes = random_bytes(GetParam().size, 7 + static_cast<std::uint32_t>(GetParam().size));
+  EXPECT_EQ(download(bytes), 1);
+  EXPECT_TRUE(boxes().empty()) << boxes().front();
+  EXPECT_EQ(module.block_size(), 1024u);
+  EXPECT_TRUE(module.transfer_complete());
+  EXPECT_EQ(module.received_file(), bytes);
+  EXPECT_EQ(module.jump_commands(), 1);
+  EXPECT_EQ(count_lines("INFO: Download Time: "), 1);
+  // Blocks of 1024 bytes, and an empty last block when the size is a multiple of 1024.
+  EXPECT_EQ(module.data_packets(), static_cast<int>(GetParam().size / 1024 + 1));
+  EXPECT_FALSE(tftp_state().socket_open);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, EthernetSizes,
+                         ::testing::Values(SizeCase{0, false}, SizeCase{1, false},
+                                           SizeCase{1023, false}, SizeCase{1024, false},
+                                           SizeCase{2048, false}, SizeCase{2049, false},
+                                           SizeCase{3 << 20, false}, SizeCase{0, true},
+                                           SizeCase{1, true}, SizeCase{1023, true},
+                                           SizeCase{1024, true}, SizeCase{2048, true},
+                                           SizeCase{2049, true}, SizeCase{3 << 20, true}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.size) +
+                                  (info.param.fast ? "_fast" : "_normal");
+                         });
+
+TEST_F(EthernetDownload, PlainAcknowledgementGives512ByteBlocks) {
+  sim::EthernetModuleConfig c;
+  c.start_reply = sim::StartReply::plain_ack;
+  auto& module = start_module(c);
+  for (int fast : {0, 1}) {
+    module.reset_for_download();
+    fast_download = fast;
+    auto bytes = random_bytes(100000, 3);
+    EXPECT_EQ(download(bytes), 1);
+    EXPECT_EQ(module.block_size(), 512u);
+    EXPECT_EQ(module.received_file(), bytes);
+    EXPECT_EQ(module.data_packets(), 100000 / 512 + 1);
+  }
+  EXPECT_EQ(module.jump_commands(), 2);
+  EXPECT_TRUE(boxes().empty());
+}
+
+// Lost and repeated packets and acknowledgements in both directions: the file still arrives
+// bit-exact, or the transfer fails with a message; never a silent success.
+TEST_F(EthernetDownload, LossAndDuplicationDeliverBitExact) {
+  for (int fast : {0, 1}) {
+    sim::EthernetModuleConfig c;
+    c.drop_data = c.drop_ack = c.dup_data = c.dup_ack = 0.10;
+    c.seed = 11 + fast;
+    auto& module = start_module(c);
+    tftp_state().ack_wait_ms = 25;
+    fast_download = fast;
+    auto bytes = random_bytes(256 * 1024 + 77, 5);
+    EXPECT_EQ(download(bytes), 1);
+    ASSERT_TRUE(boxes().empty()) << "fast " << fast << ": " << boxes().front();
+    EXPECT_TRUE(module.transfer_complete());
+    EXPECT_EQ(module.received_file(), bytes) << "fast " << fast;
+    // A late acknowledgement may answer the jump before the module has taken the command.
+    for (int i = 0; i < 200 && module.jump_commands() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(module.jump_commands(), 1);
+    EXPECT_GT(count_lines("Timeout waiting for ACK"), 0);
+    modules_.clear();
+  }
+}
+
+TEST_F(EthernetDownload, EleventhUnansweredSendFails) {
+  for (int fast : {0, 1}) {
+    sim::EthernetModuleConfig c;
+    c.drop_data = 1.0;
+    auto& module = start_module(c);
+    tftp_state().ack_wait_ms = 10;
+    fast_download = fast;
+    boxes_.clear();
+    EXPECT_EQ(download(random_bytes(700, 1)), 0);
+    EXPECT_EQ(module.data_packets(), 11) << "fast " << fast;
+    EXPECT_TRUE(box_contains("Maximum retries reached when trying to send packed 1\r\n"));
+    EXPECT_EQ(module.jump_commands(), 0);
+    EXPECT_FALSE(module.transfer_complete());
+    modules_.clear();
+  }
+}
+
+TEST_F(EthernetDownload, WrongBlockNumberEndsTransferAtOnce) {
+  for (int fast : {0, 1}) {
+    sim::EthernetModuleConfig c;
+    c.wrong_ack_block = 3;
+    auto& module = start_module(c);
+    fast_download = fast;
+    boxes_.clear();
+    EXPECT_EQ(download(random_bytes(20 * 1024 + 5, 2)), 0);
+    EXPECT_TRUE(box_contains(
+        "ACK TFTP packet hadn't appropriate sequence number(Expected:3, Got:103)\r\n"))
+        << "fast " << fast;
+    EXPECT_EQ(module.jump_commands(), 0);
+    EXPECT_FALSE(module.transfer_complete());
+    modules_.clear();
+  }
+}
+
+TEST_F(EthernetDownload, AbortSendsNeitherFinalBlockNorJump) {
+  for (int fast : {0, 1}) {
+    sim::EthernetModuleConfig c;
+    c.latency_us = 300;
+    auto& module = start_module(c);
+    fast_download = fast;
+    std::atomic<int> done{0};
+    auto presser = threads::Thread::start([&] {
+      while (done.load() == 0 && module.data_packets() < 40) std::this_thread::yield();
+      ui::Window dlg = ui::headless::find_dialog(IDD_DOWNLOAD);
+      if (dlg != ui::no_window) ui::post_command(dlg, ui::Command{ui::IDCANCEL, 0, 0, {}});
+    });
+    auto bytes = random_bytes(8 << 20, 9);
+    EXPECT_EQ(download(bytes), 0);
+    done = 1;
+    presser.join();
+    EXPECT_FALSE(module.transfer_complete()) << "fast " << fast;
+    EXPECT_LT(module.received_file().size(), bytes.size());
+    EXPECT_EQ(module.jump_commands(), 0);
+    EXPECT_EQ(tftp_state().block_number.load(), 0);
+    EXPECT_FALSE(tftp_state().socket_open);
+    modules_.clear();
+  }
+}
+
+TEST_F(EthernetDownload, RfcOptionLayoutEndsStartWithoutMessageOfItsOwn) {
+  sim::EthernetModuleConfig c;
+  c.start_reply = sim::StartReply::rfc_oack;
+  auto& module = start_module(c);
+  EXPECT_EQ(download(random_bytes(3000, 4)), 0);
+  EXPECT_EQ(module.data_packets(), 0);
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes()[0], "Error: Initializing Interface\r\n");
+}
+
+TEST_F(EthernetDownload, UnansweredWriteRequestIsReported) {
+  sim::EthernetModuleConfig c;
+  c.start_reply = sim::StartReply::none;
+  start_module(c);
+  tftp_state().ack_wait_ms = 50;
+  EXPECT_EQ(download(random_bytes(3000, 4)), 0);
+  ASSERT_EQ(boxes().size(), 2u);
+  EXPECT_EQ(boxes()[0],
+            "Error: Windows Sockets error 0: Couldn't receive ACK for initial TFTP socket.\r\n");
+  EXPECT_EQ(boxes()[1], "Error: Initializing Interface\r\n");
+}
+
+TEST_F(EthernetDownload, OnlyTheSelectedModuleIsTakenUnlessAllAreAccepted) {
+  sim::EthernetModuleConfig other;
+  other.name = "OTHER";
+  auto& first = start_module(other);
+  sim::EthernetModuleConfig wanted;
+  wanted.name = "WANTED";
+  wanted.bootme_interval_ms = 150;
+  auto& second = start_module(wanted);  // the loader's TFTP goes to this one's port
+  accept_all = 0;
+  set_selected_device("WANTED");
+  auto bytes = random_bytes(5000, 8);
+  EXPECT_EQ(download(bytes), 1);
+  EXPECT_EQ(last_bootme().device_name, std::string("WANTED"));
+  EXPECT_EQ(second.received_file(), bytes);
+  EXPECT_EQ(first.write_requests(), 0);
+}
+
+TEST_F(EthernetDownload, DetectionShowsSelectedNameAndStopsOnAbort) {
+  set_selected_device("NOBODY");
+  accept_all = 0;
+  std::string hint;
+  auto aborter = threads::Thread::start([&] {
+    ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    hint = ui::text(dlg, IDC_DETECT_HINT);
+    ui::post_command(dlg, ui::Command{ui::IDCANCEL, 0, 0, {}});
+  });
+  EXPECT_EQ(download(random_bytes(10, 1)), 0);
+  aborter.join();
+  EXPECT_EQ(hint, "Reset the device NOBODY to start download.");
+  EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(EthernetDownload, BootmePortInUseEndsDetectionAfterOneMessage) {
+  udp::Socket squatter = udp::Socket::create();
+  ASSERT_TRUE(squatter.bind(udp::Address{udp::any_ip, loader_port_}));
+  EXPECT_EQ(download(random_bytes(10, 1)), 0);
+  auto shown = boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("Couldn't bind bootme socket.\r\n"), std::string::npos);
+  EXPECT_EQ(shown[0].rfind("Error: Windows Sockets error ", 0), 0u);
+}
+
+TEST_F(EthernetDownload, UnansweredJumpTimesOutAfter200Seconds) {
+  sim::EthernetModuleConfig c;
+  c.answer_jump = false;
+  auto& module = start_module(c);
+  BootmeInfo info = bootme_info_named("PXA270-SIM");
+  info.ip[0] = 127, info.ip[3] = 1;
+  set_last_bootme(info);
+  ASSERT_EQ(tftp_start(ui::no_window), 1);
+  auto bytes = random_bytes(4096, 3);
+  ASSERT_EQ(tftp_write(bytes.data(), 0, 4096), 1);
+  clock::use_virtual_clock();
+  std::atomic<int> closed{0};
+  auto closer = threads::Thread::start([&] {
+    ethernet_close();
+    closed = 1;
+  });
+  // Virtual time runs while close waits on its socket in 100 ms steps of real time.
+  while (closed.load() == 0) {
+    clock::advance_us(20'000'000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  closer.join();
+  EXPECT_EQ(module.received_file(), bytes);
+  EXPECT_EQ(module.jump_commands(), 1);
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes()[0], "Error: Timeout waiting for EDBG_CMD_JUMPING ACK\r\n");
+  EXPECT_FALSE(tftp_state().socket_open);
+}
+
+TEST_F(EthernetDownload, AnyDatagramAnswersTheJump) {
+  // A peer that answers everything with two bytes stands in for the module.
+  udp::Socket peer = udp::Socket::create();
+  ASSERT_TRUE(peer.bind(udp::Address{udp::loopback_ip, 0}));
+  udp::set_edbg_ports(loader_port_, peer.local_address().port);
+  std::atomic<int> stop{0};
+  std::atomic<int> jumps{0};
+  auto server = threads::Thread::start([&] {
+    std::uint8_t p[2048];
+    while (stop.load() == 0) {
+      if (peer.wait_readable(10) != 1) continue;
+      udp::Address from;
+      int n = peer.receive_from(p, from);
+      if (n == 30) peer.send_to(std::vector<std::uint8_t>{0, 4, 0, 0}, from);
+      if (n >= 4 && p[1] == 3) {
+        std::vector<std::uint8_t> ack = {0, 4, p[2], p[3]};
+        peer.send_to(ack, from);
+      }
+      if (n == 9 && std::memcmp(p, "EDBG\xFF\x00\x00\x02\x00", 9) == 0) {
+        ++jumps;
+        peer.send_to(std::vector<std::uint8_t>{'?', '!'}, from);
+      }
+    }
+  });
+  BootmeInfo info = bootme_info_named("X");
+  info.ip[0] = 127, info.ip[3] = 1;
+  set_last_bootme(info);
+  ASSERT_EQ(tftp_start(ui::no_window), 1);
+  EXPECT_EQ(tftp_state().block_size, 512u);
+  std::uint8_t data[600] = {};
+  ASSERT_EQ(tftp_write(data, 0, sizeof data), 1);
+  EXPECT_EQ(ethernet_close(), 1);
+  stop = 1;
+  server.join();
+  EXPECT_EQ(jumps.load(), 1);
+  EXPECT_TRUE(boxes().empty());
+  EXPECT_EQ(tftp_state().block_number.load(), 0);
+}
+
+}  // namespace
+}  // namespace dz::test

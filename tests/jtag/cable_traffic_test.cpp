@@ -1,0 +1,163 @@
+// The port traffic of the cable layer, byte for byte, per cable kind.
+#include <gtest/gtest.h>
+
+#include "jtag/cable.h"
+#include "tests/jtag/rig.h"
+
+namespace dz::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class CableTraffic : public ::testing::Test {
+ protected:
+  void use_kind(std::uint32_t kind) {
+    reset_cable_state(kind);
+    port_io::use_backend(&port);
+  }
+  void TearDown() override { port_io::use_backend(nullptr); }
+  RecordingPort port;
+};
+
+TEST_F(CableTraffic, BelvonaClockWritesAndSamplesInvertedBusy) {
+  use_kind(0);
+  EXPECT_EQ(jtag_clock_bit(1, 1, 0), -1);
+  EXPECT_EQ(port.log, (std::vector<Access>{{'w', 0x378, 0x0E}, {'w', 0x378, 0x0F}}));
+  port.log.clear();
+  port.status = 0x00;  // S7 = 0 reads as TDO 1
+  EXPECT_EQ(jtag_clock_bit(0, 0, 1), 1);
+  EXPECT_EQ(port.log,
+            (std::vector<Access>{{'w', 0x378, 0x08}, {'r', 0x379, 0x00}, {'w', 0x378, 0x09}}));
+  port.status = 0x80;
+  EXPECT_EQ(jtag_clock_bit(0, 0, 1), 0);
+}
+
+TEST_F(CableTraffic, WigglerMergesResetBitsAndReadsInvertedBusy) {
+  use_kind(2);
+  wiggler_ctrl = 0x10;
+  port.status = 0x80;
+  EXPECT_EQ(jtag_clock_bit(1, 0, 1), 0);
+  EXPECT_EQ(port.log,
+            (std::vector<Access>{{'w', 0x378, 0x18}, {'r', 0x379, 0x80}, {'w', 0x378, 0x1C}}));
+  port.log.clear();
+  port.status = 0x7F;
+  EXPECT_EQ(jtag_clock_bit(0, 1, 1), 1);
+  EXPECT_EQ(port.data_writes(), (Bytes{0x12, 0x16}));
+}
+
+TEST_F(CableTraffic, ZoAndInsightReadTheirOwnStatusBits) {
+  use_kind(1);
+  port.status = 0x20;
+  EXPECT_EQ(jtag_clock_bit(1, 1, 1), 1);
+  EXPECT_EQ(port.data_writes(), (Bytes{0x05, 0x07}));
+  port.status = 0xDF;  // every bit but S5
+  EXPECT_EQ(jtag_clock_bit(0, 0, 1), 0);
+  use_kind(3);
+  port.log.clear();
+  port.status = 0x10;
+  EXPECT_EQ(jtag_clock_bit(1, 0, 1), 1);
+  port.status = 0xEF;
+  EXPECT_EQ(jtag_clock_bit(0, 1, 1), 0);
+  EXPECT_EQ(port.data_writes(), (Bytes{0x01, 0x03, 0x04, 0x06}));
+}
+
+TEST_F(CableTraffic, InstructionScanClocksBitsLsbFirstAndRaisesTmsWithTheLast) {
+  use_kind(1);  // Z&O: TCK D1, TMS D2, TDI D0
+  jtag_ir_length = 5;
+  jtag_load_ir(0x1E);
+  const Bytes writes = port.data_writes();
+  ASSERT_EQ(writes.size(), 2u * (4 + 5 + 2));
+  Bytes low;  // the byte of each cycle's falling edge; the rising edge adds TCK
+  for (std::size_t i = 0; i < writes.size(); i += 2) {
+    EXPECT_EQ(writes[i + 1], writes[i] | 0x02);
+    low.push_back(writes[i]);
+  }
+  // (TDI, TMS): (1,1) (1,1) (1,0) (1,0), bits 0 1 1 1 1 with TMS on the last, (1,1) (1,0).
+  EXPECT_EQ(low, (Bytes{0x05, 0x05, 0x01, 0x01, 0x00, 0x01, 0x01, 0x01, 0x05, 0x05, 0x01}));
+  for (const auto& a : port.log) EXPECT_EQ(a.op, 'w');  // nothing sampled
+}
+
+TEST_F(CableTraffic, ResetTapWithoutPulseIsSixCycles) {
+  use_kind(1);
+  EXPECT_EQ(jtag_reset_tap(0), 1);
+  EXPECT_EQ(port.data_writes(), (Bytes{0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07,
+                                       0x01, 0x03}));
+}
+
+TEST_F(CableTraffic, ResetLinesOnlyOnTheWiggler) {
+  for (std::uint32_t kind : {0u, 1u, 3u}) {
+    use_kind(kind);
+    port.log.clear();
+    jtag_set_reset_lines(1, 1);
+    jtag_set_reset_lines(0, 0);
+    EXPECT_TRUE(port.log.empty()) << "kind " << kind;
+  }
+  use_kind(2);
+  port.log.clear();
+  jtag_set_reset_lines(1, 1);  // TRST asserted: D4 = 0; SRST asserted: D0 = 1
+  jtag_set_reset_lines(0, 1);
+  jtag_set_reset_lines(0, 0);
+  EXPECT_EQ(port.data_writes(), (Bytes{0x01, 0x11, 0x10}));
+  EXPECT_EQ(wiggler_ctrl, 0x10);
+}
+
+TEST_F(CableTraffic, ResetTapWithPulseOnTheWigglerReleasesTrstFirst) {
+  use_kind(2);
+  const std::uint32_t t0 = clock::tick_ms();
+  EXPECT_EQ(jtag_reset_tap(1), 1);
+  EXPECT_EQ(clock::tick_ms() - t0, 2u);
+  const Bytes w = port.data_writes();
+  ASSERT_EQ(w.size(), 3u + 12u);
+  EXPECT_EQ(w[0], 0x01);
+  EXPECT_EQ(w[1], 0x11);
+  EXPECT_EQ(w[2], 0x10);
+  EXPECT_EQ(w[3], 0x1A);  // TMS=1, TDI=1 with NOT TRST held high: 0x10|0x02|0x08
+}
+
+TEST_F(CableTraffic, DataScanLayoutAndAbsentArrays) {
+  use_kind(0);
+  port.status = 0x00;  // TDO always 1
+  std::uint32_t out[2] = {0xDEADBEEF, 0xDEADBEEF};
+  jtag_scan_dr(nullptr, out, 33);
+  EXPECT_EQ(out[0], 0xFFFFFFFFu);
+  EXPECT_EQ(out[1], 1u);  // last captured bit in bit 0, zeros above
+  const Bytes w = port.data_writes();
+  ASSERT_EQ(w.size(), 2u * (3 + 33 + 2));
+  for (std::size_t i = 6; i < 6 + 66; i += 2) EXPECT_EQ(w[i] & 0x02, 0) << i;  // zeros shifted
+  std::size_t reads = 0;
+  for (const auto& a : port.log) reads += a.op == 'r';
+  EXPECT_EQ(reads, 33u);
+
+  port.log.clear();
+  const std::uint32_t in[1] = {0x5};
+  jtag_scan_dr(in, nullptr, 3);  // samples but stores nothing
+  reads = 0;
+  for (const auto& a : port.log) reads += a.op == 'r';
+  EXPECT_EQ(reads, 3u);
+}
+
+TEST_F(CableTraffic, KindAboveFiveTouchesNothing) {
+  use_kind(6);
+  std::uint32_t word = 0x1234;
+  jtag_ir_length = 7;
+  EXPECT_EQ(jtag_clock_bit(1, 1, 1), -1);
+  jtag_load_ir(3);
+  jtag_scan_dr(&word, &word, 32);
+  jtag_set_reset_lines(1, 1);
+  jtag_reset_tap(1);
+  EXPECT_EQ(word, 0x1234u);
+  EXPECT_TRUE(port.log.empty());
+  EXPECT_EQ(jtag_close_cable(), 1);
+  EXPECT_TRUE(port.log.empty());
+}
+
+TEST_F(CableTraffic, EmptyScansDoNothing) {
+  use_kind(0);
+  jtag_scan_dr(nullptr, nullptr, 0);
+  jtag_ir_length = 0;
+  jtag_load_ir(1);
+  EXPECT_TRUE(port.log.empty());
+}
+
+}  // namespace
+}  // namespace dz::test

@@ -1,0 +1,163 @@
+// The serial port layer on real pseudo-terminals: raw 8N1 lines, reads that return at once,
+// hang-up, exclusive use, and the port list.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "platform/serial_port.h"
+#include "tests/serial/serial_test_support.h"
+
+namespace dz::serial {
+namespace {
+
+std::span<const std::uint8_t> bytes_of(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+struct Pair {
+  PseudoTerminal pty;
+  Port port;
+  Pair() {
+    std::string error;
+    EXPECT_TRUE(open_pseudo_terminal(pty, error)) << error;
+    OpenError e = OpenError::other;
+    port = Port::open(pty.slave_name, &e);
+    EXPECT_EQ(e, OpenError::none);
+    port.configure_line();
+    port.set_immediate_reads();
+  }
+};
+
+std::string read_all(Port& port, std::size_t want) {
+  std::string got;
+  std::uint8_t buf[4096];
+  for (int i = 0; i < 50 && got.size() < want; ++i) {
+    if (port.wait_readable(100) != Wait::ready) continue;
+    const long n = port.read(buf);
+    if (n > 0) got.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+TEST(SerialPort, BytesPassUnchangedBothWays) {
+  Pair p;
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  all += "\r\n\n\r\x03\x04\x1a\x11\x13";
+  ASSERT_EQ(p.pty.master.write(bytes_of(all), 1000), static_cast<long>(all.size()));
+  EXPECT_EQ(read_all(p.port, all.size()), all);
+  ASSERT_EQ(p.port.write(bytes_of(all), 1000), static_cast<long>(all.size()));
+  EXPECT_EQ(read_all(p.pty.master, all.size()), all);
+}
+
+TEST(SerialPort, ReadReturnsAtOnceWhenNothingArrived) {
+  Pair p;
+  std::uint8_t buf[16];
+  EXPECT_EQ(p.port.read(buf), 0);
+  EXPECT_EQ(p.port.wait_readable(10), Wait::timeout);
+}
+
+TEST(SerialPort, OtherSideGoingAwayIsAHangUpNotSilence) {
+  Pair p;
+  ASSERT_EQ(p.pty.master.write(bytes_of("last words"), 100), 10);
+  p.pty.master.close();
+  // What arrived before the hang-up can still be read... or is gone with the line; either way
+  // the port then reports hang-up and reads fail instead of returning 0 for ever.
+  std::uint8_t buf[64];
+  for (int i = 0; i < 5 && p.port.wait_readable(50) == Wait::ready; ++i) {
+    if (p.port.read(buf) < 0) break;
+  }
+  EXPECT_EQ(p.port.wait_readable(50), Wait::hangup);
+  EXPECT_EQ(p.port.read(buf), -1);
+  EXPECT_EQ(p.port.write(bytes_of("x"), 50), -1);
+}
+
+TEST(SerialPort, DeviceEndSeesWhetherTheProgramHasTheLineOpen) {
+  PseudoTerminal pty;
+  std::string error;
+  ASSERT_TRUE(open_pseudo_terminal(pty, error)) << error;
+  EXPECT_EQ(pty.master.wait_readable(0), Wait::hangup);
+  {
+    Port port = Port::open(pty.slave_name);
+    ASSERT_TRUE(port.is_open());
+    EXPECT_EQ(pty.master.wait_readable(0), Wait::timeout);
+  }
+  EXPECT_EQ(pty.master.wait_readable(0), Wait::hangup);
+}
+
+TEST(SerialPort, DataWaitingWhileTheLineWasClosedSurvivesReopening) {
+  PseudoTerminal pty;
+  std::string error;
+  ASSERT_TRUE(open_pseudo_terminal(pty, error)) << error;
+  { Port first = Port::open(pty.slave_name); }
+  ASSERT_EQ(pty.master.write(bytes_of("hello"), 100), 5);
+  Port again = Port::open(pty.slave_name);
+  again.set_immediate_reads();
+  EXPECT_EQ(read_all(again, 5), "hello");
+}
+
+TEST(SerialPort, OpenFailuresAreClassified) {
+  OpenError e = OpenError::none;
+  EXPECT_FALSE(Port::open("/dev/dz-no-such-port", &e).is_open());
+  EXPECT_EQ(e, OpenError::not_found);
+  EXPECT_FALSE(Port::open("", &e).is_open());
+  EXPECT_EQ(e, OpenError::not_found);
+  test::TempDir dir;
+  std::ofstream(dir.file("plain")) << "not a port";
+  EXPECT_FALSE(Port::open(dir.file("plain"), &e).is_open());
+  EXPECT_EQ(e, OpenError::other);
+}
+
+TEST(SerialPort, ClosedPortRefusesEverything) {
+  Port port;
+  std::uint8_t buf[4];
+  EXPECT_FALSE(port.is_open());
+  EXPECT_EQ(port.read(buf), -1);
+  EXPECT_EQ(port.write(bytes_of("x"), 10), -1);
+  EXPECT_EQ(port.wait_readable(10), Wait::hangup);
+  port.configure_line();  // harmless
+}
+
+TEST(SerialPort, WriteToADeviceThatDoesNotReadStopsAtTheTimeOut) {
+  Pair p;
+  const std::string big(1 << 20, 'x');
+  const long n = p.port.write(bytes_of(big), 100);
+  EXPECT_GT(n, 0);
+  EXPECT_LT(n, static_cast<long>(big.size()));
+}
+
+TEST(SerialPortList, ScansTtyClassForSerialKindsAndSkipsEmptyUartSlots) {
+  test::TempDir dir;
+  const auto sys = dir.path() / "sys";
+  const auto dev = dir.path() / "dev";
+  auto make = [&](const std::string& name, const char* type, bool node) {
+    std::filesystem::create_directories(sys / name);
+    if (type) std::ofstream(sys / name / "type") << type << "\n";
+    if (node) std::ofstream(dev / name) << "";
+  };
+  std::filesystem::create_directories(dev);
+  make("ttyS0", "4", true);     // a 16550A
+  make("ttyS1", "0", true);     // registered slot, no UART
+  make("ttyS2", nullptr, true); // no type attribute: kept
+  make("ttyUSB0", nullptr, true);
+  make("ttyACM3", nullptr, true);
+  make("ttyUSB1", nullptr, false);  // class entry without a device node
+  make("tty1", nullptr, true);      // virtual console
+  make("ttyprintk", nullptr, true);
+  make("ttySX", nullptr, true);
+  const auto ports = list_ports_under(sys.string(), dev.string());
+  const std::string d = dev.string() + "/";
+  EXPECT_EQ(ports, (std::vector<std::string>{d + "ttyACM3", d + "ttyS0", d + "ttyS2", d + "ttyUSB0"}));
+  EXPECT_TRUE(list_ports_under((dir.path() / "missing").string(), dev.string()).empty());
+}
+
+TEST(SerialPortList, DefaultsAndCapacity) {
+  EXPECT_EQ(default_port_name(), "/dev/ttyS0");
+  EXPECT_GE(port_name_capacity(), 64u);
+  EXPECT_FALSE(port_exists(""));
+  EXPECT_FALSE(port_exists("/dev/dz-no-such-port"));
+}
+
+}  // namespace
+}  // namespace dz::serial
