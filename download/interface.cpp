@@ -10,8 +10,12 @@ std::atomic<int> detect_interface{0};
 std::atomic<int> stop_flag{0};
 std::atomic<int> abort_flag{0};
 
-int noop_erase(std::uint32_t, std::uint32_t) { return 1; }
-int noop_prepare() { return 1; }
+int noop_erase(std::uint32_t, std::uint32_t) {
+  return 1;
+}
+int noop_prepare() {
+  return 1;
+}
 
 namespace {
 

@@ -24,9 +24,9 @@ namespace dz {
 
 namespace {
 
-constexpr std::uint32_t stream_piece_size = 0x8000;     // whole-file streaming
-constexpr std::uint32_t section_piece_size = 1024;      // one record piece
-constexpr std::uint32_t section_buffer_size = 4096;     // buffer of the record pieces
+constexpr std::uint32_t stream_piece_size = 0x8000;      // whole-file streaming
+constexpr std::uint32_t section_piece_size = 1024;       // one record piece
+constexpr std::uint32_t section_buffer_size = 4096;      // buffer of the record pieces
 constexpr std::uint32_t whole_block_piece_size = 0x800;  // whole-block mode
 // The whole image is assembled in memory in whole-block mode; a header that declares more than
 // this is not a module image.
@@ -66,7 +66,9 @@ const char* missing_operation(const DownloadInterface& record, bool needs_verify
   return nullptr;
 }
 
-void set_stage(ui::Window dlg, const char* text) { ui::set_text(dlg, IDC_STAGE_TEXT, text); }
+void set_stage(ui::Window dlg, const char* text) {
+  ui::set_text(dlg, IDC_STAGE_TEXT, text);
+}
 
 // Whole-file streaming: the file's bytes, unchanged, in 32 KiB pieces from the start address.
 // Result 1 when the file was sent or the user aborted, 0 when it could not be read or a write

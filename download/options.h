@@ -5,8 +5,8 @@
 
 namespace dz {
 
-extern std::atomic<int> verify_after_write;  // Verify check box, copied at download start
-extern std::atomic<int> fix_ip;              // "Program Fix IP and SubnetMask"
+extern std::atomic<int> verify_after_write;      // Verify check box, copied at download start
+extern std::atomic<int> fix_ip;                  // "Program Fix IP and SubnetMask"
 extern std::atomic<std::uint32_t> fixed_ip;      // default 0xC0A80001, first octet high
 extern std::atomic<std::uint32_t> fixed_subnet;  // default 0xFFFFFF00
 extern std::atomic<int> fast_boot;               // stored and shown only

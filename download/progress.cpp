@@ -20,8 +20,7 @@ std::string progress_text(std::uint32_t elapsed_ms, std::uint64_t total, std::ui
   const std::uint64_t s = elapsed_ms / 1000;
   std::uint64_t r = 0;
   if (done != 0) {
-    const std::uint64_t expected =
-        s != 0 && total > UINT64_MAX / s ? UINT64_MAX : s * total / done;
+    const std::uint64_t expected = s != 0 && total > UINT64_MAX / s ? UINT64_MAX : s * total / done;
     r = expected > s ? expected - s : 0;
   }
   const std::uint64_t v = s != 0 ? done / s : 0;

@@ -69,7 +69,7 @@ ImageInfo classify(const std::string& path) {
   const std::size_t got = read_at(file, 0, bytes.data(), bytes.size());
   decode_bin_header(bytes, info.header);
   info.kind = got >= bin_signature.size() && has_bin_signature(info.header) ? ImageKind::wince
-                                                                           : ImageKind::raw;
+                                                                            : ImageKind::raw;
   if (info.kind == ImageKind::raw) info.header = BinImageHeader{};
   return info;
 }
@@ -213,8 +213,7 @@ void BinImageReader::skip_empty_records() {
   }
 }
 
-int BinImageReader::read_piece(std::uint8_t* buffer, std::uint32_t& address,
-                               std::uint32_t& count) {
+int BinImageReader::read_piece(std::uint8_t* buffer, std::uint32_t& address, std::uint32_t& count) {
   if (!file_.is_open() || table_ == nullptr || current_record_ >= record_count_ ||
       records_remaining_ <= 0 || is_terminator(table_[current_record_])) {
     address = 0;

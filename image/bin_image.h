@@ -51,7 +51,7 @@ enum class ImageKind { unreadable, wince, raw };
 
 struct ImageInfo {
   ImageKind kind = ImageKind::unreadable;
-  BinImageHeader header;       // valid for wince
+  BinImageHeader header;        // valid for wince
   std::uint64_t file_size = 0;  // valid for wince and raw
 };
 
@@ -111,7 +111,7 @@ class BinImageReader {
   std::ifstream file_;
   BinRecord* table_ = nullptr;
   std::array<std::uint64_t, max_bin_records> data_offset_{};  // file offset of each record's data
-  std::uint64_t position_ = 0;                                  // next data byte to read
+  std::uint64_t position_ = 0;                                // next data byte to read
   int record_count_ = 0;
   int current_record_ = 0;
   int records_remaining_ = 0;

@@ -46,8 +46,8 @@ std::string registered_control() {
   char path[260] = {};
   DWORD size = sizeof path - 1;
   DWORD type = 0;
-  if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path),
-                       &size) != ERROR_SUCCESS) {
+  if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+      ERROR_SUCCESS) {
     return "";
   }
   path[sizeof path - 1] = '\0';

@@ -21,7 +21,9 @@ namespace dz::serial {
 
 namespace {
 
-int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
+int fd_of(std::intptr_t handle) {
+  return static_cast<int>(handle);
+}
 
 // poll() that survives signals, for at most `timeout_ms` in total. Returns revents (0 on time-out).
 short poll_for(int fd, short events, std::uint32_t timeout_ms) {
@@ -64,7 +66,9 @@ void set_8n1_115200(termios& t) {
 
 }  // namespace
 
-Port::Port(Port&& other) noexcept : handle_(other.handle_) { other.handle_ = invalid; }
+Port::Port(Port&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = invalid;
+}
 
 Port& Port::operator=(Port&& other) noexcept {
   if (this != &other) {
@@ -75,7 +79,9 @@ Port& Port::operator=(Port&& other) noexcept {
   return *this;
 }
 
-Port::~Port() { close(); }
+Port::~Port() {
+  close();
+}
 
 Port Port::open(const std::string& name, OpenError* error) {
   auto fail = [&](OpenError e) {
@@ -200,9 +206,13 @@ long Port::write(std::span<const std::uint8_t> data, std::uint32_t timeout_ms) {
   return static_cast<long>(done);
 }
 
-std::size_t port_name_capacity() { return 256; }
+std::size_t port_name_capacity() {
+  return 256;
+}
 
-std::string default_port_name() { return "/dev/ttyS0"; }
+std::string default_port_name() {
+  return "/dev/ttyS0";
+}
 
 std::vector<std::string> list_ports_under(const std::string& sys_class_tty,
                                           const std::string& dev_dir) {
@@ -228,7 +238,9 @@ std::vector<std::string> list_ports_under(const std::string& sys_class_tty,
   return ports;
 }
 
-std::vector<std::string> list_ports() { return list_ports_under("/sys/class/tty", "/dev"); }
+std::vector<std::string> list_ports() {
+  return list_ports_under("/sys/class/tty", "/dev");
+}
 
 bool port_exists(const std::string& name) {
   std::error_code ec;

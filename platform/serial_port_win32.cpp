@@ -10,7 +10,9 @@ namespace dz::serial {
 
 namespace {
 
-HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE handle_of(std::intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
 
 HANDLE create_port(const std::string& name) {
   return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -19,7 +21,9 @@ HANDLE create_port(const std::string& name) {
 
 }  // namespace
 
-Port::Port(Port&& other) noexcept : handle_(other.handle_) { other.handle_ = invalid; }
+Port::Port(Port&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = invalid;
+}
 
 Port& Port::operator=(Port&& other) noexcept {
   if (this != &other) {
@@ -30,14 +34,16 @@ Port& Port::operator=(Port&& other) noexcept {
   return *this;
 }
 
-Port::~Port() { close(); }
+Port::~Port() {
+  close();
+}
 
 Port Port::open(const std::string& name, OpenError* error) {
   HANDLE h = create_port(name);
   if (h == INVALID_HANDLE_VALUE) {
     if (error) {
       const DWORD e = GetLastError();
-      *error = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? OpenError::not_found
+      *error = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND     ? OpenError::not_found
                : e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION ? OpenError::in_use
                                                                           : OpenError::other;
     }
@@ -125,9 +131,13 @@ long Port::write(std::span<const std::uint8_t> data, std::uint32_t) {
   return static_cast<long>(written);
 }
 
-std::size_t port_name_capacity() { return 16; }
+std::size_t port_name_capacity() {
+  return 16;
+}
 
-std::string default_port_name() { return "COM1"; }
+std::string default_port_name() {
+  return "COM1";
+}
 
 std::vector<std::string> list_ports() {
   std::vector<std::string> ports;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "platform/debug.h"
 #include "platform/settings_file.h"
@@ -63,26 +63,70 @@ bool parse(std::string_view text, StoreData& data) {
   return true;
 }
 
+namespace {
+
+// A TOML basic string: quotes, backslashes and control characters escaped; the rest (valid UTF-8,
+// as parsing guarantees) as it is. Keys are always written quoted, so any name survives.
+void append_quoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04X", c);
+          out += escape;
+        } else {
+          out += ch;
+        }
+    }
+  }
+  out += '"';
+}
+
+// Value names like "ComPort" are written bare; anything else quoted.
+void append_key(std::string& out, std::string_view name) {
+  const bool bare = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '-';
+  });
+  if (bare) {
+    out += name;
+  } else {
+    append_quoted(out, name);
+  }
+}
+
+}  // namespace
+
 std::string format(const StoreData& data) {
-  toml::table root;
+  std::string out = "# DividezUrirer settings: one table per registry-style key.\n";
   for (const auto& [key_name, key] : data) {
-    toml::table table;
+    out += "\n[";
+    append_quoted(out, key_name);
+    out += "]\n";
     for (const auto& [name, v] : key.values) {
+      append_key(out, name);
+      out += " = ";
       if (v.type == reg_dword && v.bytes.size() == 4) {
         std::uint32_t n = 0;
         read_dword_value(v, n);
-        table.insert_or_assign(name, static_cast<std::int64_t>(n));
+        out += std::to_string(n);
       } else {
-        std::string text = v.bytes;
-        if (!text.empty() && text.back() == '\0') text.pop_back();
-        table.insert_or_assign(name, text);
+        std::string_view text = v.bytes;
+        if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+        append_quoted(out, text);
       }
+      out += '\n';
     }
-    root.insert_or_assign(key_name, std::move(table));
   }
-  std::ostringstream out;
-  out << "# DividezUrirer settings: one table per registry-style key.\n" << root << "\n";
-  return out.str();
+  return out;
 }
 
 std::string default_path() {

@@ -63,19 +63,12 @@ class CollectedText {
  public:
   // Appends bytes; when the window is full the oldest bytes give way.
   void append(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() >= window) {
-      bytes = bytes.last(window);
-      std::memcpy(data_.data(), bytes.data(), bytes.size());
-      size_ = bytes.size();
-      return;
-    }
-    const std::size_t overflow = size_ + bytes.size() > window ? size_ + bytes.size() - window : 0;
-    if (overflow > 0) {
-      std::memmove(data_.data(), data_.data() + overflow, size_ - overflow);
-      size_ -= overflow;
-    }
-    std::memcpy(data_.data() + size_, bytes.data(), bytes.size());
-    size_ += bytes.size();
+    const std::size_t keep_new = std::min(bytes.size(), window);
+    const std::size_t keep_old = std::min(size_, window - keep_new);
+    std::memmove(data_.data(), data_.data() + (size_ - keep_old), keep_old);
+    std::copy(bytes.end() - static_cast<std::ptrdiff_t>(keep_new), bytes.end(),
+              data_.begin() + static_cast<std::ptrdiff_t>(keep_old));
+    size_ = keep_old + keep_new;
   }
   // Removes the last n bytes (the ready sequence).
   void drop_last(std::size_t n) { size_ = n > size_ ? 0 : size_ - n; }
@@ -191,7 +184,8 @@ int serial_write(std::uint8_t* buffer, std::uint32_t, std::uint32_t length) {
   std::uint32_t sent = 0;
   std::uint32_t stalled_ms = 0;
   while (sent < length) {
-    const long n = port->write(std::span<const std::uint8_t>(buffer + sent, length - sent), poll_ms);
+    const long n =
+        port->write(std::span<const std::uint8_t>(buffer + sent, length - sent), poll_ms);
     if (n < 0) break;  // the line is gone
     if (n > 0) {
       sent += static_cast<std::uint32_t>(n);
@@ -262,8 +256,8 @@ std::uint32_t serial_monitor(ui::Window dialog) {
       }
       continue;
     }
-    const long n = port->read(std::span<std::uint8_t>(
-        reinterpret_cast<std::uint8_t*>(rx.data()), serial_rx_capacity));
+    const long n = port->read(
+        std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(rx.data()), serial_rx_capacity));
     if (n < 0) break;
     if (draining) {
       quiet_ms = 0;

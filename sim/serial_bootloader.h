@@ -39,8 +39,7 @@ struct SerialBootloaderConfig {
 class SerialBootloader {
  public:
   // Creates the pseudo-terminal and starts the module; nullptr with `error` filled on failure.
-  static std::unique_ptr<SerialBootloader> start(SerialBootloaderConfig config,
-                                                 std::string& error);
+  static std::unique_ptr<SerialBootloader> start(SerialBootloaderConfig config, std::string& error);
   ~SerialBootloader();
   SerialBootloader(const SerialBootloader&) = delete;
   SerialBootloader& operator=(const SerialBootloader&) = delete;

@@ -60,18 +60,18 @@ std::unique_ptr<Session> attach_serial_bootloader(const TargetOptions& options,
     } else if (key == "expect") {
       std::ifstream file{value, std::ios::binary};
       if (!file) {
-        error = "serial-bootloader: cannot read expected image '" + value + "'";
+        error = "cannot read expected image '" + value + "'";
         return nullptr;
       }
       config.expected.emplace(std::istreambuf_iterator<char>(file),
                               std::istreambuf_iterator<char>());
     } else {
-      error = "serial-bootloader: unknown option '" + key +
+      error = "unknown option '" + key +
               "' (known: banner=BYTES, split=1, broken=1, expect=FILE, vanish=BYTES)";
       return nullptr;
     }
     if (!ok) {
-      error = "serial-bootloader: bad value '" + value + "' for " + key;
+      error = "bad value '" + value + "' for " + key;
       return nullptr;
     }
   }
@@ -89,6 +89,8 @@ constexpr TargetModel serial_models[] = {
 
 }  // namespace
 
-std::span<const TargetModel> serial_target_models() { return serial_models; }
+std::span<const TargetModel> serial_target_models() {
+  return serial_models;
+}
 
 }  // namespace dz::sim

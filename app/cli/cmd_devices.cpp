@@ -1,15 +1,119 @@
-// The 'devices' command: placeholder until its interface's helper provides it.
-#include <iostream>
+// The 'devices' command: the Ethernet modules that announce themselves, through the "Ethernet
+// Interface Settings" dialog as a person would use it (list, details, selection, options).
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
 
 #include "app/cli/commands.h"
+#include "app/cli/script.h"
+#include "ethernet/device_list.h"
+#include "resources/resource.h"
 
 namespace dz::cli {
+namespace {
+
+struct DevicesRequest {
+  double listen_seconds = 3;
+  std::string select;
+  std::string accept_all;  // "", "on" or "off"
+  std::string fast;
+};
+
+// A detail line with its tab stops turned into one space, for the terminal.
+std::string plain(const std::string& line) {
+  return std::regex_replace(line, std::regex("\t+"), " ");
+}
+
+int list_devices(ui::Window main, const DevicesRequest& request) {
+  click_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_ETHERNET);
+  ui::Window dlg = open_dialog(main, IDC_IMAGE_INTERFACE_SETTINGS, IDD_ETHERNET_SETTINGS);
+  if (dlg == ui::no_window) {
+    warn("devices: the Ethernet Interface Settings dialog did not open.");
+    return exit_failure;
+  }
+  say("Listening for BOOTME announcements for " + std::to_string(request.listen_seconds) +
+      " s...");
+  // Real time: the dialog's listener collects announcements meanwhile.
+  auto until = std::chrono::steady_clock::now() +
+               std::chrono::milliseconds(static_cast<long long>(request.listen_seconds * 1000));
+  while (std::chrono::steady_clock::now() < until && interrupts() == 0 && ui::is_open(dlg))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  sync(dlg);
+
+  const int chosen = ui::combo_selection(dlg, IDC_MODULE_BOX);
+  const int count = ui::combo_count(dlg, IDC_MODULE_BOX);
+  say(count == 0 ? "No modules known." : "Modules (" + std::to_string(count) + "):");
+  for (int i = 0; i < count; ++i) {
+    std::string name = ui::combo_item(dlg, IDC_MODULE_BOX, i);
+    ui::combo_select(dlg, IDC_MODULE_BOX, i);
+    ui::send_command(dlg, ui::Command{IDC_MODULE_BOX, ui::CBN_SELENDOK, 0, {}});
+    say((i == chosen ? "* " : "  ") + name);
+    for (int l = 0; l < ui::list_count(dlg, IDC_DEVICE_DETAILS); ++l)
+      say("      " + plain(ui::list_item(dlg, IDC_DEVICE_DETAILS, l)));
+  }
+  ui::combo_select(dlg, IDC_MODULE_BOX, chosen);
+  if (chosen < 0) ui::set_text(dlg, IDC_MODULE_BOX, std::string(no_device));
+
+  bool change = false;
+  if (!request.select.empty()) {
+    int index = -1;
+    for (int i = 0; i < count; ++i)
+      if (ui::combo_item(dlg, IDC_MODULE_BOX, i) == request.select) index = i;
+    if (index >= 0) {
+      ui::combo_select(dlg, IDC_MODULE_BOX, index);
+      ui::send_command(dlg, ui::Command{IDC_MODULE_BOX, ui::CBN_SELENDOK, 0, {}});
+    } else {
+      type_text(dlg, IDC_MODULE_BOX, request.select);
+      say("'" + request.select + "' has not announced itself; selected by name.");
+    }
+    change = true;
+  }
+  if (!request.accept_all.empty()) {
+    click_check(dlg, IDC_ACCEPT_ALL, request.accept_all == "on");
+    change = true;
+  }
+  if (!request.fast.empty()) {
+    click_check(dlg, IDC_FAST_DOWNLOAD, request.fast == "on");
+    change = true;
+  }
+  say(std::string("Accept all Devices: ") + (ui::is_checked(dlg, IDC_ACCEPT_ALL) ? "on" : "off") +
+      ", FastDownload (Experimental): " + (ui::is_checked(dlg, IDC_FAST_DOWNLOAD) ? "on" : "off"));
+  // OK takes the selection and options; without changes the dialog is left with Cancel.
+  press(dlg, change ? ui::IDOK : ui::IDCANCEL);
+  wait_closed(dlg);
+  say("Selected module: " + ui::text(main, IDC_CURRENT_DEVICE));
+  return interrupts() > 0 ? exit_aborted : exit_success;
+}
+
+}  // namespace
 
 void add_devices_command(CLI::App& app, Globals& globals) {
-  auto* cmd = app.add_subcommand("devices", "Ethernet device list (not available yet)");
+  static DevicesRequest request;
+  auto* cmd = app.add_subcommand(
+      "devices", "Ethernet modules: list those that announce themselves (BOOTME), select one");
+  cmd->add_option("--listen", request.listen_seconds,
+                  "Listen for announcements for SECONDS before listing (default 3)")
+      ->check(CLI::Range(0.0, 3600.0));
+  cmd->add_option("--select", request.select,
+                  "Make NAME the selected module (it need not have announced itself)");
+  cmd->add_option("--accept-all", request.accept_all,
+                  "\"Accept all Devices\": download to the first module that announces itself")
+      ->check(CLI::IsMember({"on", "off"}));
+  cmd->add_option("--fast", request.fast, "\"FastDownload (Experimental)\": windowed TFTP")
+      ->check(CLI::IsMember({"on", "off"}));
+  cmd->footer(
+      "Examples:\n"
+      "  dividezurirer devices --listen 10\n"
+      "  dividezurirer devices --select PXA270-0042 --accept-all off\n"
+      "  dividezurirer --target sim:ethernet-module,name=DEMO devices --fast on\n"
+      "Modules announce themselves on UDP port 980, a privileged port on Linux: run as root, or\n"
+      "grant the program the right once with\n"
+      "  sudo setcap cap_net_bind_service=+ep \"$(command -v dividezurirer)\"\n"
+      "Exit status: 0 success, 1 failure, 3 aborted (Ctrl-C), 2 usage.");
   cmd->callback([&globals] {
-    std::cerr << "devices: not available yet\n";
-    globals.exit_status = exit_failure;
+    globals.exit_status = run_with_main_window(
+        globals, [](ui::Window main) { return list_devices(main, request); });
   });
 }
 

@@ -1,16 +1,100 @@
-// The 'jtag' command: placeholder until its interface's helper provides it.
-#include <iostream>
+// The 'jtag' command: the "JTAG Interface Settings" dialog, used by a scripted person who picks
+// "JTAG" in the image half of the main window and presses "Interface Settings...". Settings load
+// when the main window opens and save when it closes, as in the GUI.
+#include <map>
+#include <memory>
+#include <string>
 
 #include "app/cli/commands.h"
+#include "app/cli/script.h"
+#include "jtag/cable.h"
+#include "platform/port_io.h"
+#include "resources/resource.h"
 
 namespace dz::cli {
+namespace {
+
+struct JtagChoice {
+  std::string adapter;  // belvona, zo, wiggler, insight, usb; empty = keep
+  long speed_khz = -1;  // -1 = keep
+  std::string port;     // "ParallelPort"; empty = keep
+};
+
+const std::map<std::string, int> adapter_buttons = {{"belvona", IDC_JTAG_BELVONA},
+                                                    {"zo", IDC_JTAG_ZO},
+                                                    {"wiggler", IDC_JTAG_WIGGLER},
+                                                    {"insight", IDC_JTAG_INSIGHT},
+                                                    {"usb", IDC_JTAG_USB}};
+
+std::string adapter_label(std::uint32_t kind) {
+  switch (kind) {
+    case 0: return "Belvona Parallel Port Adapter (belvona)";
+    case 1: return "Z&O Parallel Port Adapter (zo)";
+    case 2: return "Wiggler (wiggler)";
+    case 3: return "Insight / Xilinx III/IV (insight)";
+    case 4:
+    case 5: return "Olimex / Amontec USB to JTAG (usb)";
+    default: return "unknown (" + std::to_string(kind) + ")";
+  }
+}
+
+void show_choice() {
+  say("JTAG adapter: " + adapter_label(jtag_interface));
+  say("USB speed: " + (jtag_speed_hz == 0 ? std::string("automatic")
+                                          : std::to_string(jtag_speed_hz / 1000) + " kHz"));
+  say("Parallel port: " + port_io::effective_port_name());
+}
+
+int run_jtag(const Globals& globals, const JtagChoice& choice) {
+  return run_with_main_window(globals, [&](ui::Window main) {
+    click_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_JTAG);
+    const ui::Window dlg = open_dialog(main, IDC_IMAGE_INTERFACE_SETTINGS, IDD_JTAG_SETTINGS);
+    if (dlg == ui::no_window) {
+      warn("The JTAG Interface Settings dialog did not open.");
+      return exit_failure;
+    }
+    if (choice.adapter.empty() && choice.speed_khz < 0 && choice.port.empty()) {
+      press(dlg, ui::IDCANCEL);
+      show_choice();
+      return exit_success;
+    }
+    if (!choice.adapter.empty()) {
+      const int button = adapter_buttons.at(choice.adapter);
+      click_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, button);
+    }
+    if (choice.speed_khz >= 0) type_text(dlg, IDC_JTAG_SPEED, std::to_string(choice.speed_khz));
+    press(dlg, ui::IDOK);
+    if (ui::is_open(dlg)) {  // the dialog refused (USB library missing): it said why
+      press(dlg, ui::IDCANCEL);
+      warn("jtag: the choice was not accepted");
+      return exit_failure;
+    }
+    if (!choice.port.empty()) port_io::set_port_name(choice.port);
+    show_choice();
+    return exit_success;
+  });
+}
+
+}  // namespace
 
 void add_jtag_command(CLI::App& app, Globals& globals) {
-  auto* cmd = app.add_subcommand("jtag", "JTAG cable settings (not available yet)");
-  cmd->callback([&globals] {
-    std::cerr << "jtag: not available yet\n";
-    globals.exit_status = exit_failure;
-  });
+  auto* cmd = app.add_subcommand("jtag", "Show or choose the JTAG adapter and its speed");
+  auto choice = std::make_shared<JtagChoice>();
+  cmd->add_option("--adapter", choice->adapter, "Adapter: belvona, zo, wiggler, insight or usb")
+      ->check(CLI::IsMember({"belvona", "zo", "wiggler", "insight", "usb"}));
+  cmd->add_option("--speed", choice->speed_khz, "USB adapter TCK in kHz (0 = automatic, max 6000)")
+      ->check(CLI::Range(0L, 4294967L));
+  cmd->add_option("--port", choice->port,
+                  "Parallel port to keep: /dev/parportN, or remote:HOST:PORT for a remote_bitbang "
+                  "server such as dividezurirer-sim");
+  cmd->footer(
+      "Without options: shows the current choice.\n"
+      "Examples:\n"
+      "  dividezurirer jtag\n"
+      "  dividezurirer jtag --adapter wiggler\n"
+      "  dividezurirer jtag --adapter usb --speed 6000\n"
+      "  dividezurirer jtag --adapter belvona --port remote:127.0.0.1:3335");
+  cmd->callback([&globals, choice] { globals.exit_status = run_jtag(globals, *choice); });
 }
 
 }  // namespace dz::cli

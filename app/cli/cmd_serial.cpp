@@ -33,9 +33,9 @@ int run_serial(const Globals& globals, const std::string& port) {
       if (ports.empty()) say("  (none)");
       for (const auto& p : ports) say("  " + p);
       const int selected = ui::combo_selection(dlg, IDC_COM_PORT);
-      say("Serial port chosen: " + (selected < 0 ? "(none; \"" + com_port_name() +
-                                                       "\" is not among the ports found)"
-                                                 : ui::combo_item(dlg, IDC_COM_PORT, selected)));
+      say("Serial port chosen: " +
+          (selected < 0 ? "(none; \"" + com_port_name() + "\" is not among the ports found)"
+                        : ui::combo_item(dlg, IDC_COM_PORT, selected)));
       say("Line: 115200 baud, 8 data bits, no parity, 1 stop bit");
       press(dlg, ui::IDCANCEL);
       return exit_success;

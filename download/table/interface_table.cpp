@@ -7,9 +7,9 @@
 namespace dz {
 
 // The USB record has no operations; its radio button is disabled.
-inline constexpr DownloadInterface usb_download_interface{"USB Interface", nullptr, nullptr,
-                                                          nullptr, nullptr, nullptr, nullptr,
-                                                          nullptr, nullptr, nullptr, nullptr, 1};
+inline constexpr DownloadInterface usb_download_interface{
+    "USB Interface", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,         nullptr, nullptr, nullptr, 1,       nullptr};
 
 const DownloadInterface download_interfaces[interface_count] = {
     jtag_download_interface, serial_download_interface, usb_download_interface,

@@ -32,7 +32,7 @@ TEST_F(Detection, AbortRaisesTheStopFlagAndEndsWithZero) {
   std::thread user([] {
     const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
     EXPECT_EQ(stop_flag.load(), 0);
-    ui::send_command(dlg, {ui::IDCANCEL});
+    ui::send_command(dlg, command(ui::IDCANCEL));
   });
   EXPECT_EQ(run_detection_dialog(ui::no_window, 0), 0);
   user.join();
@@ -62,11 +62,11 @@ TEST_F(Detection, ConnectionHelpOpensTheInterfacesTopic) {
     stop_flag = 0;
     std::thread user([index] {
       const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
-      ui::send_command(dlg, {0});  // handled after the dialog's init has run
+      ui::send_command(dlg, command(0));  // handled after the dialog's init has run
       // The button is offered only where a topic exists.
       EXPECT_EQ(ui::is_visible(dlg, IDC_CONNECTION_HELP), index != 3);
-      ui::send_command(dlg, {IDC_CONNECTION_HELP});
-      ui::send_command(dlg, {ui::IDCANCEL});
+      ui::send_command(dlg, command(IDC_CONNECTION_HELP));
+      ui::send_command(dlg, command(ui::IDCANCEL));
     });
     EXPECT_EQ(run_detection_dialog(ui::no_window, index), 0);
     user.join();

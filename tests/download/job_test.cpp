@@ -20,9 +20,9 @@ class SectionJob : public JobTest {
  protected:
   // Two records: 2500 bytes at the start, 1 KiB at +0x2000.
   std::string two_record_image() {
-    return dir_.write("nk.bin", make_image(0x80000000, 0x3000,
-                                           {{0x80000000, pattern(2500, 1)},
-                                            {0x80002000, pattern(1024, 2)}}));
+    return dir_.write("nk.bin",
+                      make_image(0x80000000, 0x3000,
+                                 {{0x80000000, pattern(2500, 1)}, {0x80002000, pattern(1024, 2)}}));
   }
 };
 
@@ -103,13 +103,21 @@ TEST_F(SectionJob, EachFailingStageNamesItselfAndEndsTheJob) {
     std::vector<std::string> ops;
   };
   const std::vector<Case> cases = {
-      {"open", [](Recorder& r) { r.fail_open = true; }, "Initializing Interface\r\n",
+      {"open",
+       [](Recorder& r) { r.fail_open = true; },
+       "Initializing Interface\r\n",
        {"detect", "open"}},
-      {"erase", [](Recorder& r) { r.fail_erase = true; }, "Erasing Flash\r\n",
+      {"erase",
+       [](Recorder& r) { r.fail_erase = true; },
+       "Erasing Flash\r\n",
        {"detect", "open", "erase", "close"}},
-      {"write", [](Recorder& r) { r.fail_write_at = 1; }, "Writing Flash\r\n",
+      {"write",
+       [](Recorder& r) { r.fail_write_at = 1; },
+       "Writing Flash\r\n",
        {"detect", "open", "erase", "write", "verify", "write", "close"}},
-      {"verify", [](Recorder& r) { r.fail_verify_at = 2; }, "Verifying Flash\r\n",
+      {"verify",
+       [](Recorder& r) { r.fail_verify_at = 2; },
+       "Verifying Flash\r\n",
        {"detect", "open", "erase", "write", "verify", "write", "verify", "write", "verify",
         "close"}},
   };
@@ -132,8 +140,8 @@ TEST_F(SectionJob, EachFailingStageNamesItselfAndEndsTheJob) {
 
 TEST_F(SectionJob, AbortEndsAfterTheCurrentPieceAndCloses) {
   verify_after_write = 1;
-  const auto image = dir_.write("big.bin", make_image(0x80000000, 0x4000,
-                                                      {{0x80000000, pattern(0x4000, 3)}}));
+  const auto image =
+      dir_.write("big.bin", make_image(0x80000000, 0x4000, {{0x80000000, pattern(0x4000, 3)}}));
   recorder().abort_at_write = 2;  // the user presses Abort while the third piece is written
   EXPECT_EQ(run_image(0, image), 1);
   EXPECT_THAT(ops(), ElementsAre("detect", "open", "erase", "write", "verify", "write", "verify",
@@ -174,11 +182,10 @@ TEST_F(SectionJob, ImagesTheReaderRefusesEndTheJob) {
 }
 
 TEST_F(SectionJob, EmptyRecordsDoNotEndTheTransfer) {
-  const auto image =
-      dir_.write("gaps.bin", make_image(0x80000000, 0x1000,
-                                        {{0x80000000, pattern(100, 1)},
-                                         {0x80000100, {}},
-                                         {0x80000200, pattern(200, 2)}}));
+  const auto image = dir_.write(
+      "gaps.bin",
+      make_image(0x80000000, 0x1000,
+                 {{0x80000000, pattern(100, 1)}, {0x80000100, {}}, {0x80000200, pattern(200, 2)}}));
   EXPECT_EQ(run_image(0, image), 1);
   EXPECT_EQ(calls_of("write").size(), 2u);
   EXPECT_EQ(flash_bytes(0x80000200, 200), pattern(200, 2));
@@ -186,8 +193,8 @@ TEST_F(SectionJob, EmptyRecordsDoNotEndTheTransfer) {
 
 TEST_F(SectionJob, ProgressTextOnceASecond) {
   recorder().write_delay_ms = 300;  // each piece takes 302 ms of virtual time
-  const auto image = dir_.write("ten.bin", make_image(0x80000000, 10240,
-                                                      {{0x80000000, pattern(10240, 9)}}));
+  const auto image =
+      dir_.write("ten.bin", make_image(0x80000000, 10240, {{0x80000000, pattern(10240, 9)}}));
   EXPECT_EQ(run_image(0, image), 1);
   // Refreshed after pieces 4 (1208 ms) and 8 (2416 ms).
   EXPECT_THAT(texts(IDD_DOWNLOAD, IDC_TIME_TEXT),
@@ -232,7 +239,7 @@ TEST_F(JobTest, UserAbortsDetection) {
   const auto image = dir_.write("nk.bin", make_image(0x80000000, 4, {{0x80000000, {1, 2, 3, 4}}}));
   std::thread user([] {
     const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
-    ui::send_command(dlg, {ui::IDCANCEL});
+    ui::send_command(dlg, command(ui::IDCANCEL));
   });
   EXPECT_EQ(run_image(0, image), 0);
   user.join();

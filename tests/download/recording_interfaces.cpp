@@ -74,10 +74,10 @@ std::uint32_t detect(ui::Window dlg) {
   ui::set_text(dlg, IDC_DETECT_STATUS, "Test Adapter");
   switch (r.detect_mode) {
     case DetectMode::answer:
-      ui::send_command(dlg, {ui::IDOK});
+      ui::send_command(dlg, command(ui::IDOK));
       return 1;
     case DetectMode::cancel:
-      ui::send_command(dlg, {ui::IDCANCEL});
+      ui::send_command(dlg, command(ui::IDCANCEL));
       return 0;
     case DetectMode::wait_for_stop:
       for (int i = 0; i < 5000 && stop_flag == 0; ++i) {
@@ -118,7 +118,7 @@ int write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
     dlg = r.download_dialog;
   }
   if (r.write_delay_ms) clock::sleep_ms(r.write_delay_ms);
-  if (nth == r.abort_at_write) ui::send_command(dlg, {ui::IDCANCEL});
+  if (nth == r.abort_at_write) ui::send_command(dlg, command(ui::IDCANCEL));
   return nth == r.fail_write_at ? 0 : 1;
 }
 
@@ -146,7 +146,9 @@ std::uint32_t monitor(ui::Window dlg) {
   return 0;
 }
 
-std::uint32_t block_span() { return recorder().block_span; }
+std::uint32_t block_span() {
+  return recorder().block_span;
+}
 
 }  // namespace
 }  // namespace dz::testing

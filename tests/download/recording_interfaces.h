@@ -12,6 +12,13 @@
 
 namespace dz::testing {
 
+// A WM_COMMAND with only its id, as a button sends it.
+inline ui::Command command(int id) {
+  ui::Command c;
+  c.id = id;
+  return c;
+}
+
 enum class DetectMode { answer, cancel, wait_for_stop };
 
 struct Call {

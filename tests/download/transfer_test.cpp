@@ -56,8 +56,8 @@ TEST_F(TransferJob, WholeBlockModeWritesTheAssembledBuffer) {
   recorder().block_span = 0x4000;
   verify_after_write = 1;
   const std::vector<std::uint8_t> a(300, 0x11), b(100, 0x22);
-  const auto path = dir_.write(
-      "eboot.bin", make_image(0x80000000, 0x1000, {{0x80000100, a}, {0x80000800, b}}));
+  const auto path =
+      dir_.write("eboot.bin", make_image(0x80000000, 0x1000, {{0x80000100, a}, {0x80000800, b}}));
   EXPECT_EQ(run_image(0, path, 1), 1);
 
   const auto writes = calls_of("write");
@@ -94,8 +94,9 @@ TEST_F(TransferJob, WholeBlockModeRefusesRecordsOutsideTheBuffer) {
     SetUp();
     recorder().block_span = 0x1000;
     const auto path = dir_.write(
-        "out.bin", make_image(0x80000000, 0x800,
-                              {{0x80000000, {1, 2, 3}}, {address, std::vector<std::uint8_t>(0x100)}}));
+        "out.bin",
+        make_image(0x80000000, 0x800,
+                   {{0x80000000, {1, 2, 3}}, {address, std::vector<std::uint8_t>(0x100)}}));
     EXPECT_EQ(run_image(0, path), 0);
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_THAT(boxes()[0].text, HasSubstr("Outside the Image"));
@@ -107,9 +108,10 @@ TEST_F(TransferJob, WholeBlockModeRefusesRecordsOutsideTheBuffer) {
 TEST_F(TransferJob, RomOffsetMovesImageWritesButNotTheEraseNorABootloader) {
   rom_offset_enable = 1;
   rom_offset = 0x10000000;
-  const auto path = dir_.write(
-      "nk.bin", make_image(0x80010000, 0x2000, {{0x80010000, std::vector<std::uint8_t>(100, 7)},
-                                                {0x80011000, std::vector<std::uint8_t>(50, 8)}}));
+  const auto path =
+      dir_.write("nk.bin", make_image(0x80010000, 0x2000,
+                                      {{0x80010000, std::vector<std::uint8_t>(100, 7)},
+                                       {0x80011000, std::vector<std::uint8_t>(50, 8)}}));
   EXPECT_EQ(run_image(0, path), 1);
   EXPECT_EQ(calls_of("erase")[0].address, 0x80010000u);
   EXPECT_EQ(calls_of("erase")[0].length, 0x2000u);
@@ -168,8 +170,9 @@ TEST_F(TransferJob, FixedIpGrowsAShortFirstPieceTo12Bytes) {
   fix_ip = 1;
   verify_after_write = 1;
   const auto path = dir_.write(
-      "eboot.bin", make_image(0x80000000, 0x100, {{0x80000000, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE}},
-                                                  {0x80000080, {1, 2, 3}}}));
+      "eboot.bin",
+      make_image(0x80000000, 0x100,
+                 {{0x80000000, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE}}, {0x80000080, {1, 2, 3}}}));
   EXPECT_EQ(run_image(0, path, 1), 1);
   const auto writes = calls_of("write");
   ASSERT_EQ(writes.size(), 2u);
@@ -184,7 +187,8 @@ TEST_F(TransferJob, FixedIpInWholeBlockMode) {
   fix_ip = 1;
   recorder().block_span = 0x1000;
   const auto path = dir_.write(
-      "eboot.bin", make_image(0x80000000, 0x1000, {{0x80000000, std::vector<std::uint8_t>(64, 0x5A)}}));
+      "eboot.bin",
+      make_image(0x80000000, 0x1000, {{0x80000000, std::vector<std::uint8_t>(64, 0x5A)}}));
   EXPECT_EQ(run_image(0, path, 1), 1);
   const auto writes = calls_of("write");
   ASSERT_EQ(writes.size(), 2u);
@@ -221,7 +225,8 @@ TEST_F(TransferJob, RawFileStreamsIn32KiBPiecesFromTheTypedStart) {
 }
 
 TEST_F(TransferJob, StreamingInterfaceGetsTheImageFileUnchanged) {
-  const auto image = make_image(0x80000000, 0x100, {{0x80000000, std::vector<std::uint8_t>(70000, 3)}});
+  const auto image =
+      make_image(0x80000000, 0x100, {{0x80000000, std::vector<std::uint8_t>(70000, 3)}});
   const auto path = dir_.write("nk.bin", image);
   EXPECT_EQ(run_image(serial_interface_index, path), 1);
   EXPECT_EQ(calls_of("write").size(), 3u);

@@ -11,14 +11,15 @@
 
 namespace dz {
 // The table of this test program: only the Ethernet record is needed.
-constexpr DownloadInterface unused_interface(const char (&name)[32]) {
-  return DownloadInterface{{name[0], name[1], name[2], name[3], name[4], name[5], name[6]},
-                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, nullptr, 1, nullptr};
-}
+#define DZ_UNUSED_RECORD(NAME)                                                              \
+  DownloadInterface {                                                                       \
+    NAME, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, \
+        nullptr, 1, nullptr                                                                 \
+  }
 const DownloadInterface download_interfaces[interface_count] = {
-    unused_interface("JTag Interface"), unused_interface("Serial Interface"),
-    unused_interface("USB Interface"), ethernet_download_interface};
+    DZ_UNUSED_RECORD("JTag Interface"), DZ_UNUSED_RECORD("Serial Interface"),
+    DZ_UNUSED_RECORD("USB Interface"), ethernet_download_interface};
+#undef DZ_UNUSED_RECORD
 }  // namespace dz
 
 namespace dz::test {

@@ -13,14 +13,28 @@
 
 namespace {
 
+// The scratch file, removed when the process ends.
+struct ScratchFile {
+  std::string path;
+  ~ScratchFile() {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  }
+};
+
+std::string scratch_path() {
+  std::random_device rd;
+  // A memory-backed folder where there is one: the file is rewritten for every input.
+  std::error_code ec;
+  const std::filesystem::path shm = "/dev/shm";
+  const auto folder =
+      std::filesystem::is_directory(shm, ec) ? shm : std::filesystem::temp_directory_path();
+  return (folder / ("dz-fuzz-image-" + std::to_string(rd()) + ".bin")).string();
+}
+
 const std::string& scratch_file() {
-  static const std::string path = [] {
-    std::random_device rd;
-    return (std::filesystem::temp_directory_path() /
-            ("dz-fuzz-image-" + std::to_string(rd()) + ".bin"))
-        .string();
-  }();
-  return path;
+  static const ScratchFile file{scratch_path()};
+  return file.path;
 }
 
 }  // namespace

@@ -177,9 +177,9 @@ TEST(BinImageReader, RefusesWhatIsNotAnImage) {
   EXPECT_EQ(reader.error(), BinImageError::no_signature);
   EXPECT_EQ(reader.open(dir.write("sig.bin", {'B', '0', '0', '0', 'F', 'F', '\n'}), header, table),
             0);
-  EXPECT_EQ(reader.open(dir.write("hdr.bin", make_image(0x80000000, 16, {}, 0, false)), header,
-                        table),
-            0);
+  EXPECT_EQ(
+      reader.open(dir.write("hdr.bin", make_image(0x80000000, 16, {}, 0, false)), header, table),
+      0);
   EXPECT_EQ(reader.error(), BinImageError::no_records);
   std::uint8_t buffer[16];
   std::uint32_t address = 0;

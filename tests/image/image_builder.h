@@ -1,7 +1,7 @@
 #pragma once
 // Builds Windows CE binary images and raw files in a temporary folder for the tests.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>

@@ -203,6 +203,13 @@ TEST(SettingsFileText, FormatParsesBack) {
             dword_value(0xFFFFFFFF).bytes);
   EXPECT_EQ(back["Software\\Belvona\\DividezUrirer"].values["T"].bytes,
             string_value("line\nwith \"quotes\" \\").bytes);
+  // Names that are not bare TOML keys still come back (a quote once came out unquoted).
+  StoreData odd;
+  odd["it's \"odd\"\t\x01"].values["a'b"] = string_value("\x7f");
+  ASSERT_TRUE(file::parse(file::format(odd), back)) << file::format(odd);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back.begin()->first, "it's \"odd\"\t\x01");
+  EXPECT_EQ(back.begin()->second.values["a'b"].bytes, string_value("\x7f").bytes);
   EXPECT_FALSE(file::parse("[[[", back));
   EXPECT_TRUE(back.empty());
   EXPECT_FALSE(file::parse(std::string(2u << 20, '#'), back));  // far too large

@@ -137,9 +137,9 @@ TEST(SerialPortList, ScansTtyClassForSerialKindsAndSkipsEmptyUartSlots) {
     if (node) std::ofstream(dev / name) << "";
   };
   std::filesystem::create_directories(dev);
-  make("ttyS0", "4", true);     // a 16550A
-  make("ttyS1", "0", true);     // registered slot, no UART
-  make("ttyS2", nullptr, true); // no type attribute: kept
+  make("ttyS0", "4", true);      // a 16550A
+  make("ttyS1", "0", true);      // registered slot, no UART
+  make("ttyS2", nullptr, true);  // no type attribute: kept
   make("ttyUSB0", nullptr, true);
   make("ttyACM3", nullptr, true);
   make("ttyUSB1", nullptr, false);  // class entry without a device node
@@ -148,7 +148,8 @@ TEST(SerialPortList, ScansTtyClassForSerialKindsAndSkipsEmptyUartSlots) {
   make("ttySX", nullptr, true);
   const auto ports = list_ports_under(sys.string(), dev.string());
   const std::string d = dev.string() + "/";
-  EXPECT_EQ(ports, (std::vector<std::string>{d + "ttyACM3", d + "ttyS0", d + "ttyS2", d + "ttyUSB0"}));
+  EXPECT_EQ(ports,
+            (std::vector<std::string>{d + "ttyACM3", d + "ttyS0", d + "ttyS2", d + "ttyUSB0"}));
   EXPECT_TRUE(list_ports_under((dir.path() / "missing").string(), dev.string()).empty());
 }
 

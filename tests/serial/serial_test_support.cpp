@@ -20,7 +20,9 @@ EventLog::EventLog() {
   });
 }
 
-EventLog::~EventLog() { ui::headless::unsubscribe(token_); }
+EventLog::~EventLog() {
+  ui::headless::unsubscribe(token_);
+}
 
 std::vector<ui::headless::Event> EventLog::events() const {
   std::lock_guard lock(mutex_);
