@@ -14,7 +14,9 @@ namespace {
 constexpr std::uint32_t out_bits = sizeof bs_out * 8;
 constexpr std::uint32_t in_bits = sizeof bs_in * 8;
 
-void set_one(std::uint32_t cell, std::uint32_t value) { bs_set_cells(&cell, value, 1); }
+void set_one(std::uint32_t cell, std::uint32_t value) {
+  bs_set_cells(&cell, value, 1);
+}
 
 }  // namespace
 

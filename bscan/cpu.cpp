@@ -46,7 +46,9 @@ constexpr const char* steppings[6][16] = {
 constexpr const char* part_names[6] = {"SA1110 ", "PXA255 ", "PXA270 ",
                                        "PXA320 ", "PXA300 ", "PXA310 "};
 
-void set_cell(std::uint32_t cell, std::uint32_t value) { bs_set_cells(&cell, value, 1); }
+void set_cell(std::uint32_t cell, std::uint32_t value) {
+  bs_set_cells(&cell, value, 1);
+}
 
 void set_cells(std::initializer_list<std::uint32_t> cells, std::uint32_t value) {
   for (std::uint32_t c : cells) set_cell(c, value);
@@ -90,11 +92,11 @@ void map_sa1110() {
   const std::uint8_t pairs[10] = {0xFE, 0xFD, 0xFB, 0xF7, 0xFF, 0xFF, 0xFF, 0xFF, 0xEF, 0xDF};
   for (int w = 0; w < 20; ++w) bs_map.cs_pattern[w] = pairs[w / 2];
   bs_map.pin_count = 0;
-  for (std::uint32_t c : {0, 1, 2, 3, 6, 9, 15, 18, 24, 30, 54, 55, 56, 57, 58, 59, 60, 62, 63, 64,
-                          65, 66, 73, 75, 76, 78, 79, 85, 88, 91, 94, 97, 100, 103, 106, 109, 112,
-                          115, 118, 130, 133, 136, 139, 142, 145, 148, 151, 157, 160, 163, 166,
-                          169, 174, 175, 181, 187, 193, 196, 199, 202, 209, 210, 212, 272, 276,
-                          277, 280, 283, 286, 289})
+  for (std::uint32_t c :
+       {0,   1,   2,   3,   6,   9,   15,  18,  24,  30,  54,  55,  56,  57,  58,  59,  60,  62,
+        63,  64,  65,  66,  73,  75,  76,  78,  79,  85,  88,  91,  94,  97,  100, 103, 106, 109,
+        112, 115, 118, 130, 133, 136, 139, 142, 145, 148, 151, 157, 160, 163, 166, 169, 174, 175,
+        181, 187, 193, 196, 199, 202, 209, 210, 212, 272, 276, 277, 280, 283, 286, 289})
     set_cell(c, 1);
   release_static_bus();
 }
@@ -198,10 +200,10 @@ void map_pxa3xx(const Pxa3xxMap& m) {
       bs_map.pin_oe[p] = first - 2 * i + 1;
     }
   bs_map.pin_count = p;
-  for (std::uint32_t c : {bs_map.address[0], bs_map.address[1], bs_map.address[2],
-                          bs_map.address[3], bs_map.rd_nwr, bs_map.n_we, bs_map.n_oe, bs_map.cs[0],
-                          bs_map.cs[1], bs_map.cs[2], bs_map.cs[3], bs_map.cle, bs_map.ale,
-                          bs_map.nand_we, bs_map.nand_re, bs_map.nand_cs0, bs_map.nand_cs1})
+  for (std::uint32_t c :
+       {bs_map.address[0], bs_map.address[1], bs_map.address[2], bs_map.address[3], bs_map.rd_nwr,
+        bs_map.n_we, bs_map.n_oe, bs_map.cs[0], bs_map.cs[1], bs_map.cs[2], bs_map.cs[3],
+        bs_map.cle, bs_map.ale, bs_map.nand_we, bs_map.nand_re, bs_map.nand_cs0, bs_map.nand_cs1})
     set_cell(c + 1, 1);
   set_cells({bs_map.nand_cs0, bs_map.nand_cs1, bs_map.nand_we, bs_map.nand_re}, 1);
   release_static_bus();
@@ -213,9 +215,25 @@ void map_pxa320() {
               {320, 318, 316, 314},
               {},
               {412, 410, 356, 354, 0, 0},
-              348, 346, 238, 334, 332, 330, 328, 326, 313, 309,
-              {{5, 362}, {5, 280}, {1, 194}, {38, 270}, {14, 192}, {11, 148}, {59, 118},
-               {8, 164}, {4, 126}}});
+              348,
+              346,
+              238,
+              334,
+              332,
+              330,
+              328,
+              326,
+              313,
+              309,
+              {{5, 362},
+               {5, 280},
+               {1, 194},
+               {38, 270},
+               {14, 192},
+               {11, 148},
+               {59, 118},
+               {8, 164},
+               {4, 126}}});
 }
 
 void map_pxa300() {
@@ -225,7 +243,16 @@ void map_pxa300() {
               {316, 314, 312, 310},
               {26, 24, 22, 18, 282, 290, 334, 208, 210, 12, 16, 212, 214, 182},
               {330, 332, 262, 260, 0, 0},
-              292, 318, 244, 328, 288, 264, 326, 324, 309, 305,
+              292,
+              318,
+              244,
+              328,
+              288,
+              264,
+              326,
+              324,
+              309,
+              305,
               {{3, 338}, {24, 262}, {103, 204}, {5, 214}}});
 }
 
@@ -236,7 +263,16 @@ void map_pxa310() {
               {330, 328, 326, 324},
               {26, 24, 22, 18, 296, 304, 348, 220, 222, 12, 16, 224, 226, 190},
               {344, 346, 276, 274, 0, 0},
-              306, 332, 258, 342, 302, 278, 340, 338, 323, 319,
+              306,
+              332,
+              258,
+              342,
+              302,
+              278,
+              340,
+              338,
+              323,
+              319,
               {{3, 352}, {24, 276}, {3, 218}, {69, 206}, {31, 60}, {4, 226}, {4, 68}}});
 }
 
@@ -274,20 +310,31 @@ std::uint32_t cpu_identify() {
   target_description_append(part_names[cpu]);
   const char* stepping = steppings[cpu][version];
   target_description_append(stepping ? stepping : unknown_stepping);
-  if (cpu == cpu_pxa300 || cpu == cpu_pxa310)
-    debug_info("%s", target_description().c_str());
+  if (cpu == cpu_pxa300 || cpu == cpu_pxa310) debug_info("%s", target_description().c_str());
 
   cpu_type = static_cast<std::uint32_t>(cpu);
   jtag_ir_length = ir_lengths[cpu];
   if (cpu == cpu_pxa270 && jtag_speed_hz == 0 && (jtag_interface == 4 || jtag_interface == 5))
     usb_init_device(0);  // 6 MHz; the processor allows it, the result does not matter
   switch (cpu) {
-    case cpu_sa1110: map_sa1110(); break;
-    case cpu_pxa255: map_pxa255(); break;
-    case cpu_pxa270: map_pxa270(); break;
-    case cpu_pxa320: map_pxa320(); break;
-    case cpu_pxa300: map_pxa300(); break;
-    default: map_pxa310(); break;
+    case cpu_sa1110:
+      map_sa1110();
+      break;
+    case cpu_pxa255:
+      map_pxa255();
+      break;
+    case cpu_pxa270:
+      map_pxa270();
+      break;
+    case cpu_pxa320:
+      map_pxa320();
+      break;
+    case cpu_pxa300:
+      map_pxa300();
+      break;
+    default:
+      map_pxa310();
+      break;
   }
   return 1;
 }

@@ -2,8 +2,8 @@
 #include "ethernet/device_list.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -193,9 +193,13 @@ BootmeResult receive_bootme_on_socket(bool report_errors) {
 
 }  // namespace
 
-BootmeResult receive_bootme_result() { return receive_bootme_on_socket(true); }
+BootmeResult receive_bootme_result() {
+  return receive_bootme_on_socket(true);
+}
 
-bool receive_bootme() { return receive_bootme_result() == BootmeResult::received; }
+bool receive_bootme() {
+  return receive_bootme_result() == BootmeResult::received;
+}
 
 void take_announcement(const BootmeInfo& info) {
   auto& s = state();

@@ -17,12 +17,18 @@ std::string format_line(const char* format, auto... values) {
 
 const char* cpu_name(std::uint8_t cpu_id) {
   switch (cpu_id) {
-    case 0x10: return "CPU ID:\t\t\tSH3/SH4";
-    case 0x20: return "CPU ID:\t\t\tR3000/R4102/R4111/R4200/Rr300";
-    case 0x30: return "CPU ID:\t\t\ti486";
-    case 0x40: return "CPU ID:\t\t\tSA1100/ARM720";
-    case 0x50: return "CPU ID:\t\t\tPPC821";
-    default: return "CPU ID:\t\t\t<unknown>";
+    case 0x10:
+      return "CPU ID:\t\t\tSH3/SH4";
+    case 0x20:
+      return "CPU ID:\t\t\tR3000/R4102/R4111/R4200/Rr300";
+    case 0x30:
+      return "CPU ID:\t\t\ti486";
+    case 0x40:
+      return "CPU ID:\t\t\tSA1100/ARM720";
+    case 0x50:
+      return "CPU ID:\t\t\tPPC821";
+    default:
+      return "CPU ID:\t\t\t<unknown>";
   }
 }
 
@@ -113,12 +119,12 @@ std::vector<std::string> device_detail_lines(const DeviceRecord& record) {
   lines.push_back(format_line("Platform ID:\t\t%s", i.platform_id));
   lines.push_back(format_line("Device Name:\t\t%s", i.device_name));
   lines.push_back(cpu_name(i.cpu_id));
-  lines.push_back(i.bootme_version >= 2
-                      ? format_line("Bootme version:\t\t%d", i.bootme_version)
-                      : std::string("Bootme version:\t\t<invalid>"));
-  lines.push_back(format_line("Boot flags:\t\t%s", i.boot_flags == 0   ? "<none>"
-                                                   : i.boot_flags == 1 ? "force download"
-                                                                       : "set current BOOTME version"));
+  lines.push_back(i.bootme_version >= 2 ? format_line("Bootme version:\t\t%d", i.bootme_version)
+                                        : std::string("Bootme version:\t\t<invalid>"));
+  lines.push_back(format_line("Boot flags:\t\t%s", i.boot_flags == 0 ? "<none>"
+                                                   : i.boot_flags == 1
+                                                       ? "force download"
+                                                       : "set current BOOTME version"));
   lines.push_back(format_line("Download port:\t\t%d", i.download_port));
   lines.push_back(format_line("Service port:\t\t%d", i.service_port));
   return lines;

@@ -14,8 +14,8 @@ namespace dz {
 namespace {
 
 constexpr std::size_t reply_capacity = 256;
-constexpr std::uint8_t option_text[14] = {'b', 'l', 'k', 's', 'i', 'z', 'e', 0,
-                                          '1', '0', '2', '4', 0,   0};
+constexpr std::uint8_t option_text[14] = {'b', 'l', 'k', 's', 'i', 'z', 'e',
+                                          0,   '1', '0', '2', '4', 0,   0};
 
 // FastDownload: the blocks sent and not yet acknowledged, oldest first, kept for resending.
 struct Outstanding {
@@ -121,8 +121,8 @@ int send_block_normal(const std::uint8_t* data, std::uint32_t length) {
 int await_acks(std::size_t keep) {
   auto& blocks = outstanding();
   int resends = 0;
-  int repeats = 0;   // acknowledgements of the block before the oldest outstanding one
-  int ignored = 0;   // stale or invalid packets since the last progress
+  int repeats = 0;  // acknowledgements of the block before the oldest outstanding one
+  int ignored = 0;  // stale or invalid packets since the last progress
   bool resent = false;
   while (blocks.size() > keep) {
     std::uint16_t expected = blocks.front().number;
@@ -219,8 +219,8 @@ void reset_tftp_state() {
 
 void build_write_request(std::uint8_t (&packet)[tftp_request_size]) {
   static constexpr std::uint8_t request[tftp_request_size] = {
-      0,   2,   'b', 'o', 'o', 't', '.', 'b', 'i', 'n', 0,   'o', 'c', 't', 'e',
-      't', 0,   'b', 'l', 'k', 's', 'i', 'z', 'e', 0,   '1', '0', '2', '4', 0};
+      0,   2, 'b', 'o', 'o', 't', '.', 'b', 'i', 'n', 0,   'o', 'c', 't', 'e',
+      't', 0, 'b', 'l', 'k', 's', 'i', 'z', 'e', 0,   '1', '0', '2', '4', 0};
   std::memcpy(packet, request, tftp_request_size);
 }
 
@@ -277,9 +277,8 @@ int tftp_start(ui::Window dialog) {
     return 0;
   }
   t.tftp_socket.connect(t.peer);
-  std::uint32_t size =
-      check_start_reply(std::span<const std::uint8_t>(reply, static_cast<std::size_t>(n)),
-                        t.block_number.load());
+  std::uint32_t size = check_start_reply(
+      std::span<const std::uint8_t>(reply, static_cast<std::size_t>(n)), t.block_number.load());
   if (size == 0) {
     end_start_with_failure(dialog);
     return 0;

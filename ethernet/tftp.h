@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/ui.h"
 #include "platform/udp.h"
+#include "platform/ui.h"
 
 namespace dz {
 

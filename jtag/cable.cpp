@@ -53,8 +53,12 @@ inline int clock_cycle(const CablePins& c, int tdi, int tms, int sample) {
   return tdo;
 }
 
-inline bool is_parallel() { return jtag_interface <= 3; }
-inline bool is_usb() { return jtag_interface == 4 || jtag_interface == 5; }
+inline bool is_parallel() {
+  return jtag_interface <= 3;
+}
+inline bool is_usb() {
+  return jtag_interface == 4 || jtag_interface == 5;
+}
 
 }  // namespace
 
@@ -142,7 +146,7 @@ int jtag_reset_tap(int pulse) {
   if (is_usb()) return usb_reset();
   const CablePins c = cable_pins(jtag_interface);
   for (int i = 0; i < 5; ++i) clock_cycle(c, 1, 1, 0);  // Test-Logic-Reset from anywhere
-  clock_cycle(c, 1, 0, 0);                               // Run-Test/Idle
+  clock_cycle(c, 1, 0, 0);                              // Run-Test/Idle
   port_io::port_flush();
   return 1;
 }

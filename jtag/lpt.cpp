@@ -57,8 +57,7 @@ int lpt_open() {
       return 0;
     }
     if (!port_io::port_driver_install(driver_service, path)) {
-      debug_print("Cannot open the port driver device \\\\.\\%s (driver %s)", driver_service,
-                  path);
+      debug_print("Cannot open the port driver device \\\\.\\%s (driver %s)", driver_service, path);
       report_port_failure();
       port_io::port_driver_remove(driver_service);
       return 0;

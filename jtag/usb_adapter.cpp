@@ -5,7 +5,9 @@
 
 namespace dz {
 
-int usb_library_available() { return 0; }
+int usb_library_available() {
+  return 0;
+}
 
 int usb_open() {
   ui::message_box(ui::no_window,
@@ -14,14 +16,20 @@ int usb_open() {
   return 0;
 }
 
-int usb_close() { return 1; }
+int usb_close() {
+  return 1;
+}
 
 // No adapter can be open, so the scan branches have nothing to drive.
 void usb_load_ir(std::uint32_t) {}
 void usb_scan_dr(const std::uint32_t*, std::uint32_t*, std::uint32_t) {}
 void usb_set_reset_lines(int, int) {}
-int usb_reset() { return 0; }
-int usb_init_device(std::uint32_t) { return 0; }
+int usb_reset() {
+  return 0;
+}
+int usb_init_device(std::uint32_t) {
+  return 0;
+}
 
 std::uint32_t jtag_clock_divisor(std::uint32_t speed_hz) {
   if (speed_hz == 0) return 2;

@@ -12,7 +12,7 @@ namespace {
 
 struct ClockState {
   std::atomic<int> virtual_on{0};
-  std::mutex mutex;          // serialises changes to virtual time
+  std::mutex mutex;  // serialises changes to virtual time
   std::atomic<uint64_t> virtual_us{0};
 };
 
@@ -52,7 +52,9 @@ void use_real_clock() {
   state().virtual_on.store(0);
 }
 
-bool is_virtual() { return state().virtual_on.load() != 0; }
+bool is_virtual() {
+  return state().virtual_on.load() != 0;
+}
 
 void advance_us(uint64_t us) {
   if (!state().virtual_on.load()) return;

@@ -12,7 +12,9 @@ uint64_t now_us() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
 
-uint32_t tick_ms() { return static_cast<uint32_t>(now_us() / 1000); }
+uint32_t tick_ms() {
+  return static_cast<uint32_t>(now_us() / 1000);
+}
 
 void sleep_ms(uint32_t ms) {
   timespec req{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

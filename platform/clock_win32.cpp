@@ -5,9 +5,13 @@
 
 namespace dz::clock::real {
 
-uint32_t tick_ms() { return static_cast<uint32_t>(GetTickCount()); }
+uint32_t tick_ms() {
+  return static_cast<uint32_t>(GetTickCount());
+}
 
-void sleep_ms(uint32_t ms) { Sleep(ms); }
+void sleep_ms(uint32_t ms) {
+  Sleep(ms);
+}
 
 uint64_t now_us() {
   static const uint64_t frequency = [] {

@@ -5,6 +5,8 @@
 
 namespace dz::debug {
 
-void output_to_debugger(const std::string& line) { OutputDebugStringA(line.c_str()); }
+void output_to_debugger(const std::string& line) {
+  OutputDebugStringA(line.c_str());
+}
 
 }  // namespace dz::debug

@@ -54,10 +54,18 @@ CableWiring cable_wiring(std::uint32_t kind) {
   return w;
 }
 
-void set_port_name(std::string name) { state().name = std::move(name); }
-std::string port_name() { return state().name; }
-void set_port_override(std::string name) { state().override = std::move(name); }
-std::string port_override() { return state().override; }
+void set_port_name(std::string name) {
+  state().name = std::move(name);
+}
+std::string port_name() {
+  return state().name;
+}
+void set_port_override(std::string name) {
+  state().override = std::move(name);
+}
+std::string port_override() {
+  return state().override;
+}
 
 std::string effective_port_name() {
   if (!state().override.empty()) return state().override;
@@ -65,8 +73,12 @@ std::string effective_port_name() {
   return default_port_name();
 }
 
-void set_simulated_port(Backend* backend) { state().simulated = backend; }
-Backend* simulated_port() { return state().simulated; }
+void set_simulated_port(Backend* backend) {
+  state().simulated = backend;
+}
+Backend* simulated_port() {
+  return state().simulated;
+}
 
 bool parse_remote_name(std::string_view name, std::string& host, std::uint16_t& tcp_port) {
   constexpr std::string_view prefix = "remote:";
@@ -115,10 +127,16 @@ void release() {
   s.acquired = false;
 }
 
-bool acquired() { return state().acquired; }
+bool acquired() {
+  return state().acquired;
+}
 
-void use_backend(Backend* backend) { detail::current = backend ? backend : &null_port; }
+void use_backend(Backend* backend) {
+  detail::current = backend ? backend : &null_port;
+}
 
-std::unique_ptr<Backend> make_null_port() { return std::make_unique<NullPort>(); }
+std::unique_ptr<Backend> make_null_port() {
+  return std::make_unique<NullPort>();
+}
 
 }  // namespace dz::port_io

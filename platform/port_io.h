@@ -34,10 +34,10 @@ class Backend {
 // remote_bitbang client). Bits of the data register, and the status bit that carries TDO.
 struct CableWiring {
   std::uint8_t tck = 0, tms = 0, tdi = 0;
-  std::uint8_t trst_n = 0;        // data bit carrying NOT TRST (0 = the cable has none)
-  std::uint8_t srst = 0;          // data bit carrying SRST (0 = none)
-  std::uint8_t tdo_status = 0;    // status bit carrying TDO
-  bool tdo_inverted = false;      // the status bit reads NOT TDO
+  std::uint8_t trst_n = 0;      // data bit carrying NOT TRST (0 = the cable has none)
+  std::uint8_t srst = 0;        // data bit carrying SRST (0 = none)
+  std::uint8_t tdo_status = 0;  // status bit carrying TDO
+  bool tdo_inverted = false;    // the status bit reads NOT TDO
 };
 // The wiring of parallel cable kind 0..3; kinds outside that range give an all-zero wiring.
 CableWiring cable_wiring(std::uint32_t kind);
@@ -50,8 +50,12 @@ extern Backend* current;  // never null: a null port when nothing is open
 inline void port_write_byte(std::uint16_t address, std::uint8_t value) {
   detail::current->write(address, value);
 }
-inline std::uint8_t port_read_byte(std::uint16_t address) { return detail::current->read(address); }
-inline void port_flush() { detail::current->flush(); }
+inline std::uint8_t port_read_byte(std::uint16_t address) {
+  return detail::current->read(address);
+}
+inline void port_flush() {
+  detail::current->flush();
+}
 
 // --- choosing and opening the port --------------------------------------------------------------
 

@@ -133,7 +133,9 @@ class RemoteBitbangPort final : public Backend {
 
 }  // namespace
 
-std::string default_port_name() { return "/dev/parport0"; }
+std::string default_port_name() {
+  return "/dev/parport0";
+}
 
 std::unique_ptr<Backend> open_hardware_port(const std::string& name, std::uint16_t base,
                                             std::string& reason) {
@@ -158,7 +160,11 @@ std::unique_ptr<Backend> open_remote_bitbang(std::string_view host, std::uint16_
   return std::make_unique<RemoteBitbangPort>(std::move(stream), wiring);
 }
 
-int port_driver_install(const char*, const char*) { return 1; }
-int port_driver_remove(const char*) { return 1; }
+int port_driver_install(const char*, const char*) {
+  return 1;
+}
+int port_driver_remove(const char*) {
+  return 1;
+}
 
 }  // namespace dz::port_io

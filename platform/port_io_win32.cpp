@@ -28,10 +28,9 @@ class DirectPort final : public Backend {
 
 // Creates the kernel-driver service; the handle is closed at once. 1 when it was created.
 int create_service(SC_HANDLE manager, const char* name, const char* path) {
-  SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS,
-                                     SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                     SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr,
-                                     nullptr, nullptr);
+  SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr);
   if (service == nullptr) return 0;
   CloseServiceHandle(service);
   return 1;
@@ -60,7 +59,9 @@ int open_device(const char* name) {
 
 }  // namespace
 
-std::string default_port_name() { return "0x378"; }
+std::string default_port_name() {
+  return "0x378";
+}
 
 std::unique_ptr<Backend> open_hardware_port(const std::string& name, std::uint16_t base,
                                             std::string& reason) {

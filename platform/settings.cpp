@@ -134,7 +134,9 @@ std::shared_ptr<Store> current() {
 
 }  // namespace
 
-std::unique_ptr<Store> make_memory_store() { return std::make_unique<MemoryStore>(); }
+std::unique_ptr<Store> make_memory_store() {
+  return std::make_unique<MemoryStore>();
+}
 
 std::unique_ptr<Key> open_key(std::string_view subkey) {
   auto store = current();

@@ -32,8 +32,8 @@ class RegistryKey final : public Key {
     std::vector<char> buffer(capacity, '\0');
     DWORD size = static_cast<DWORD>(capacity);
     const std::string n(name);
-    if (RegQueryValueExA(key_, n.c_str(), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS) {
+    if (RegQueryValueExA(key_, n.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                         &size) != ERROR_SUCCESS) {
       return false;
     }
     std::size_t length = 0;
@@ -75,9 +75,13 @@ class RegistryStore final : public Store {
 
 }  // namespace
 
-std::unique_ptr<Store> make_platform_store() { return std::make_unique<RegistryStore>(); }
+std::unique_ptr<Store> make_platform_store() {
+  return std::make_unique<RegistryStore>();
+}
 
 // There is no TOML reader in the Windows build; the registry is the store there.
-std::unique_ptr<Store> make_file_store(const std::string&) { return nullptr; }
+std::unique_ptr<Store> make_file_store(const std::string&) {
+  return nullptr;
+}
 
 }  // namespace dz::settings

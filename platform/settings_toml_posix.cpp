@@ -72,11 +72,21 @@ void append_quoted(std::string& out, std::string_view text) {
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           char escape[8];
@@ -93,8 +103,8 @@ void append_quoted(std::string& out, std::string_view text) {
 // Value names like "ComPort" are written bare; anything else quoted.
 void append_key(std::string& out, std::string_view name) {
   const bool bare = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-';
   });
   if (bare) {
     out += name;
@@ -282,6 +292,8 @@ std::unique_ptr<Store> make_file_store(const std::string& path) {
   return std::make_unique<FileStore>(path);
 }
 
-std::unique_ptr<Store> make_platform_store() { return make_file_store(file::default_path()); }
+std::unique_ptr<Store> make_platform_store() {
+  return make_file_store(file::default_path());
+}
 
 }  // namespace dz::settings

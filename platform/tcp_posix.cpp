@@ -35,7 +35,9 @@ Stream& Stream::operator=(Stream&& other) noexcept {
   return *this;
 }
 
-Stream::~Stream() { close(); }
+Stream::~Stream() {
+  close();
+}
 
 void Stream::close() {
   if (handle_ >= 0) ::close(handle_);

@@ -42,7 +42,9 @@ Thread& Thread::operator=(Thread&& other) noexcept {
   return *this;
 }
 
-Thread::~Thread() { detach(); }
+Thread::~Thread() {
+  detach();
+}
 
 bool Thread::wait(uint32_t timeout_ms) {
   if (!state_) return true;

@@ -17,7 +17,7 @@ struct Address {
   friend bool operator==(const Address&, const Address&) = default;
 };
 
-inline constexpr std::uint32_t any_ip = 0;             // INADDR_ANY
+inline constexpr std::uint32_t any_ip = 0;                // INADDR_ANY
 inline constexpr std::uint32_t loopback_ip = 0x7F000001;  // 127.0.0.1
 
 // The address from the four octets as they travel (first octet first).

@@ -34,9 +34,13 @@ Address from_native(const sockaddr_in& sa) {
 
 }  // namespace
 
-int last_error() { return error_code; }
+int last_error() {
+  return error_code;
+}
 
-bool is_permission_error(int code) { return code == EACCES || code == EPERM; }
+bool is_permission_error(int code) {
+  return code == EACCES || code == EPERM;
+}
 
 Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) {
   other.handle_ = invalid_handle;
@@ -51,7 +55,9 @@ Socket& Socket::operator=(Socket&& other) noexcept {
   return *this;
 }
 
-Socket::~Socket() { close(); }
+Socket::~Socket() {
+  close();
+}
 
 Socket Socket::create() {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -118,16 +124,16 @@ int Socket::wait_readable(std::uint32_t timeout_ms) {
 int Socket::receive_from(std::span<std::uint8_t> buffer, Address& from) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  ssize_t n = ::recvfrom(static_cast<int>(handle_), buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                         reinterpret_cast<sockaddr*>(&sa), &len);
+  ssize_t n = ::recvfrom(static_cast<int>(handle_), buffer.data(), buffer.size(),
+                         MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&sa), &len);
   if (n < 0) return fail();
   from = from_native(sa);
   return static_cast<int>(n);
 }
 
 int Socket::receive(std::span<std::uint8_t> buffer) {
-  ssize_t n = ::recv(static_cast<int>(handle_), buffer.data(), buffer.size(),
-                     MSG_DONTWAIT | MSG_TRUNC);
+  ssize_t n =
+      ::recv(static_cast<int>(handle_), buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
   return n < 0 ? fail() : static_cast<int>(n);
 }
 
@@ -141,8 +147,7 @@ void Socket::close() {
 }
 
 void Socket::set_receive_buffer(int bytes) {
-  if (valid())
-    ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  if (valid()) ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
 }  // namespace dz::udp

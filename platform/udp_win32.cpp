@@ -6,7 +6,9 @@
 namespace dz::udp {
 namespace {
 
-SOCKET native(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
+SOCKET native(std::intptr_t handle) {
+  return static_cast<SOCKET>(handle);
+}
 
 sockaddr_in to_native(Address a) {
   sockaddr_in sa{};
@@ -22,9 +24,13 @@ Address from_native(const sockaddr_in& sa) {
 
 }  // namespace
 
-int last_error() { return WSAGetLastError(); }
+int last_error() {
+  return WSAGetLastError();
+}
 
-bool is_permission_error(int) { return false; }
+bool is_permission_error(int) {
+  return false;
+}
 
 Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) {
   other.handle_ = invalid_handle;
@@ -39,7 +45,9 @@ Socket& Socket::operator=(Socket&& other) noexcept {
   return *this;
 }
 
-Socket::~Socket() { close(); }
+Socket::~Socket() {
+  close();
+}
 
 Socket Socket::create() {
   SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -55,8 +63,7 @@ bool Socket::bind(Address local) {
 Address Socket::local_address() const {
   sockaddr_in sa{};
   int len = sizeof sa;
-  if (::getsockname(native(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    return Address{};
+  if (::getsockname(native(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return Address{};
   return from_native(sa);
 }
 

@@ -97,7 +97,7 @@ struct Command {
 
 // A dialog procedure. Every member may be empty.
 struct DialogProc {
-  std::function<void(Window dlg, std::intptr_t init_param)> init;  // WM_INITDIALOG
+  std::function<void(Window dlg, std::intptr_t init_param)> init;   // WM_INITDIALOG
   std::function<void(Window dlg, const Command& command)> command;  // WM_COMMAND
   std::function<void(Window dlg)> destroy;                          // WM_DESTROY
 };

@@ -275,8 +275,7 @@ void forget_old_closed_locked() {
 
 }  // namespace
 
-std::intptr_t run_dialog(int template_id, Window owner, DialogProc proc,
-                         std::intptr_t init_param) {
+std::intptr_t run_dialog(int template_id, Window owner, DialogProc proc, std::intptr_t init_param) {
   Host& h = host();
   auto d = build_dialog(template_id, owner, std::move(proc));
   {
@@ -641,7 +640,8 @@ void combo_reset(Window dlg, int id) {
 }
 
 int combo_count(Window dlg, int id) {
-  return read_control(dlg, id, 0, [](const Control& c) { return static_cast<int>(c.items.size()); });
+  return read_control(dlg, id, 0,
+                      [](const Control& c) { return static_cast<int>(c.items.size()); });
 }
 
 std::string combo_item(Window dlg, int id, int index) {
@@ -682,13 +682,21 @@ int combo_selection(Window dlg, int id) {
   return read_control(dlg, id, -1, [](const Control& c) { return c.selection; });
 }
 
-void list_reset(Window dlg, int id) { combo_reset(dlg, id); }
+void list_reset(Window dlg, int id) {
+  combo_reset(dlg, id);
+}
 
-int list_add(Window dlg, int id, std::string_view item) { return combo_add(dlg, id, item); }
+int list_add(Window dlg, int id, std::string_view item) {
+  return combo_add(dlg, id, item);
+}
 
-int list_count(Window dlg, int id) { return combo_count(dlg, id); }
+int list_count(Window dlg, int id) {
+  return combo_count(dlg, id);
+}
 
-std::string list_item(Window dlg, int id, int index) { return combo_item(dlg, id, index); }
+std::string list_item(Window dlg, int id, int index) {
+  return combo_item(dlg, id, index);
+}
 
 void set_ip(Window dlg, int id, std::uint32_t address) {
   change_control(dlg, id, [&](Control& c, Event& e) {
@@ -818,8 +826,7 @@ bool wait_closed(Window dlg, std::uint32_t timeout_ms) {
 }
 
 std::vector<std::uint8_t> last_map(Window dlg, int id) {
-  return read_control(dlg, id, std::vector<std::uint8_t>(),
-                      [](const Control& c) { return c.map; });
+  return read_control(dlg, id, std::vector<std::uint8_t>(), [](const Control& c) { return c.map; });
 }
 
 void reset() {

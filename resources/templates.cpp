@@ -163,6 +163,8 @@ const DialogTemplate* find_template(int id) {
   return nullptr;
 }
 
-std::span<const DialogTemplate> all_templates() { return templates; }
+std::span<const DialogTemplate> all_templates() {
+  return templates;
+}
 
 }  // namespace dz::resources

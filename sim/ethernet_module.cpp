@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <cstdlib>
 #include <random>
 
 #include "platform/thread.h"
@@ -52,7 +52,9 @@ EthernetModule::EthernetModule(EthernetModuleConfig config)
   impl_->random.seed(config_.seed);
 }
 
-EthernetModule::~EthernetModule() { stop(); }
+EthernetModule::~EthernetModule() {
+  stop();
+}
 
 bool EthernetModule::start(std::string& error) {
   impl_->socket = udp::Socket::create();
@@ -126,11 +128,13 @@ void EthernetModule::run() {
     i[1] = config_.version_minor;
     std::copy(config_.mac.begin(), config_.mac.end(), i + 2);
     for (int k = 0; k < 4; ++k) i[8 + k] = static_cast<std::uint8_t>(config_.ip >> (24 - 8 * k));
-    std::memcpy(i + 12, config_.platform_id.data(), std::min<std::size_t>(16, config_.platform_id.size()));
+    std::memcpy(i + 12, config_.platform_id.data(),
+                std::min<std::size_t>(16, config_.platform_id.size()));
     std::memcpy(i + 29, config_.name.data(), std::min<std::size_t>(16, config_.name.size()));
     i[46] = config_.cpu_id;
     i[47] = config_.bootme_version;
-    for (int k = 0; k < 4; ++k) i[48 + k] = static_cast<std::uint8_t>(config_.boot_flags >> (8 * k));
+    for (int k = 0; k < 4; ++k)
+      i[48 + k] = static_cast<std::uint8_t>(config_.boot_flags >> (8 * k));
     put16le(i + 52, config_.download_port);
     put16le(i + 54, config_.service_port);
     m.socket.send_to(p, udp::Address{udp::loopback_ip, config_.loader_port});
@@ -146,7 +150,8 @@ void EthernetModule::run() {
       if (end == nullptr) return;
       std::string text(reinterpret_cast<const char*>(p + pos),
                        static_cast<const std::uint8_t*>(end) - (p + pos));
-      if (field >= 2 && field % 2 == 1 && previous == "blksize") wants_blksize = std::atoi(text.c_str()) >= 1024;
+      if (field >= 2 && field % 2 == 1 && previous == "blksize")
+        wants_blksize = std::atoi(text.c_str()) >= 1024;
       previous = text;
       pos += text.size() + 1;
       ++field;
@@ -163,10 +168,10 @@ void EthernetModule::run() {
       std::lock_guard lock(file_mutex_);
       file_.clear();
     }
-    static constexpr std::uint8_t oack_module[] = {0,   6,   0,   0,   'b', 'l', 'k', 's', 'i',
-                                                   'z', 'e', 0,   '1', '0', '2', '4', 0};
-    static constexpr std::uint8_t oack_rfc[] = {0,   6,   'b', 'l', 'k', 's', 'i', 'z',
-                                                'e', 0,   '1', '0', '2', '4', 0};
+    static constexpr std::uint8_t oack_module[] = {0,   6,   0, 0,   'b', 'l', 'k', 's', 'i',
+                                                   'z', 'e', 0, '1', '0', '2', '4', 0};
+    static constexpr std::uint8_t oack_rfc[] = {0,   6, 'b', 'l', 'k', 's', 'i', 'z',
+                                                'e', 0, '1', '0', '2', '4', 0};
     switch (wants_blksize ? config_.start_reply : StartReply::plain_ack) {
       case StartReply::module_oack:
         block_size_ = 1024;

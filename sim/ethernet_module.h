@@ -43,10 +43,10 @@ struct EthernetModuleConfig {
   bool announce = true;
 
   StartReply start_reply = StartReply::module_oack;
-  double drop_data = 0;  // share of data blocks lost on the way in
-  double dup_data = 0;   // share of data blocks that arrive twice
-  double drop_ack = 0;   // share of acknowledgements lost on the way out
-  double dup_ack = 0;    // share of acknowledgements sent twice
+  double drop_data = 0;      // share of data blocks lost on the way in
+  double dup_data = 0;       // share of data blocks that arrive twice
+  double drop_ack = 0;       // share of acknowledgements lost on the way out
+  double dup_ack = 0;        // share of acknowledgements sent twice
   int wrong_ack_block = -1;  // acknowledge this block (once) with a number 100 too high
   bool answer_jump = true;
   std::uint32_t latency_us = 0;  // one-way delay of every packet the module sends

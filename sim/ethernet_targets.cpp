@@ -114,11 +114,16 @@ std::unique_ptr<Session> attach_module(const TargetOptions& options, std::string
       ok = parse_number(value, n) && n <= 0xFFFFFFFF;
       c.boot_flags = static_cast<std::uint32_t>(n);
     } else if (key == "reply") {
-      if (value == "module") c.start_reply = StartReply::module_oack;
-      else if (value == "plain") c.start_reply = StartReply::plain_ack;
-      else if (value == "rfc2347") c.start_reply = StartReply::rfc_oack;
-      else if (value == "none") c.start_reply = StartReply::none;
-      else ok = false;
+      if (value == "module")
+        c.start_reply = StartReply::module_oack;
+      else if (value == "plain")
+        c.start_reply = StartReply::plain_ack;
+      else if (value == "rfc2347")
+        c.start_reply = StartReply::rfc_oack;
+      else if (value == "none")
+        c.start_reply = StartReply::none;
+      else
+        ok = false;
     } else if (key == "drop") {
       ok = parse_share(value, c.drop_data);
     } else if (key == "dup") {
@@ -177,6 +182,8 @@ constexpr TargetModel models[] = {
 
 }  // namespace
 
-std::span<const TargetModel> ethernet_target_models() { return models; }
+std::span<const TargetModel> ethernet_target_models() {
+  return models;
+}
 
 }  // namespace dz::sim

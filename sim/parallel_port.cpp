@@ -10,7 +10,9 @@ ParallelPortSim::ParallelPortSim(Pxa& cpu, std::uint32_t cable_kind, std::uint16
   set_cable_kind(cable_kind);
 }
 
-ParallelPortSim::~ParallelPortSim() { flush(); }
+ParallelPortSim::~ParallelPortSim() {
+  flush();
+}
 
 void ParallelPortSim::set_cable_kind(std::uint32_t kind) {
   kind_ = kind;

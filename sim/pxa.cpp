@@ -33,7 +33,9 @@ TapConfig tap_config(const CpuModelInfo& info, std::uint32_t idcode) {
 
 }  // namespace
 
-const CpuModelInfo& cpu_model_info(CpuModel model) { return models[static_cast<unsigned>(model)]; }
+const CpuModelInfo& cpu_model_info(CpuModel model) {
+  return models[static_cast<unsigned>(model)];
+}
 
 const CpuModelInfo* find_cpu_model(std::string_view name) {
   for (const auto& m : models)
@@ -55,9 +57,9 @@ std::uint32_t make_idcode(std::uint32_t version, std::uint32_t part, std::uint32
 }
 
 Pxa::Pxa(CpuModel model)
-    : Pxa(model, make_idcode(cpu_model_info(model).default_version,
-                             cpu_model_info(model).part_number,
-                             cpu_model_info(model).manufacturer)) {}
+    : Pxa(model,
+          make_idcode(cpu_model_info(model).default_version, cpu_model_info(model).part_number,
+                      cpu_model_info(model).manufacturer)) {}
 
 Pxa::Pxa(CpuModel model, std::uint32_t idcode)
     : info_(&cpu_model_info(model)),
@@ -126,16 +128,35 @@ void Pxa::drive_pins() {
         if (!level) bus.ncs = static_cast<std::uint8_t>(bus.ncs & ~(1u << (f - fn_ncs0)));
       } else {
         switch (f) {
-          case fn_noe: bus.noe = level; break;
-          case fn_nwe: bus.nwe = level; break;
-          case fn_rd_nwr: bus.rd_nwr = level; break;
-          case fn_nand_ncs0: nand.ncs0 = level; break;
-          case fn_nand_ncs1: nand.ncs1 = level; break;
-          case fn_nand_nwe: nand.nwe = level; break;
-          case fn_nand_nre: nand.nre = level; break;
-          case fn_cle: nand.cle = level; break;
-          case fn_ale: nand.ale = level; break;
-          default: break;
+          case fn_noe:
+            bus.noe = level;
+            break;
+          case fn_nwe:
+            bus.nwe = level;
+            break;
+          case fn_rd_nwr:
+            bus.rd_nwr = level;
+            break;
+          case fn_nand_ncs0:
+            nand.ncs0 = level;
+            break;
+          case fn_nand_ncs1:
+            nand.ncs1 = level;
+            break;
+          case fn_nand_nwe:
+            nand.nwe = level;
+            break;
+          case fn_nand_nre:
+            nand.nre = level;
+            break;
+          case fn_cle:
+            nand.cle = level;
+            break;
+          case fn_ale:
+            nand.ale = level;
+            break;
+          default:
+            break;
         }
       }
     }

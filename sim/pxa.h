@@ -27,7 +27,7 @@ struct CpuModelInfo {
   std::uint32_t idcode_instruction;
   std::uint32_t sample_preload;
   std::uint32_t boundary_length;
-  std::uint32_t gpio_count;       // general-purpose pins in the pin model
+  std::uint32_t gpio_count;  // general-purpose pins in the pin model
 };
 const CpuModelInfo& cpu_model_info(CpuModel model);
 // By command-line name ("pxa270"); nullptr when unknown.

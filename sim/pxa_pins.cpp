@@ -16,7 +16,8 @@ class PinTable {
   void add(std::uint16_t function, std::uint16_t out, std::uint16_t oe, std::uint16_t in,
            bool oe_active_low = false) {
     if (out != no_cell) {
-      auto it = std::find_if(pins_.begin(), pins_.end(), [&](const Pin& p) { return p.out == out; });
+      auto it =
+          std::find_if(pins_.begin(), pins_.end(), [&](const Pin& p) { return p.out == out; });
       if (it != pins_.end()) {
         it->functions.push_back(function);
         return;
@@ -33,7 +34,8 @@ class PinTable {
     std::uint16_t p = 0;
     for (auto [count, first_cell] : runs)
       for (std::uint16_t i = 0; i < count; ++i, ++p)
-        pad(static_cast<std::uint16_t>(fn_gpio0 + p), static_cast<std::uint16_t>(first_cell - 2 * i));
+        pad(static_cast<std::uint16_t>(fn_gpio0 + p),
+            static_cast<std::uint16_t>(first_cell - 2 * i));
   }
   std::vector<Pin> take() { return std::move(pins_); }
 
@@ -124,8 +126,22 @@ std::vector<Pin> pxa320() {
              {320, 318, 316, 314},
              {},
              {412, 410, 356, 354},
-             348, 346, 238, 334, 332, 330, 328, 326});
-  t.gpio_runs({{5, 362}, {5, 280}, {1, 194}, {38, 270}, {14, 192}, {11, 148}, {59, 118}, {8, 164},
+             348,
+             346,
+             238,
+             334,
+             332,
+             330,
+             328,
+             326});
+  t.gpio_runs({{5, 362},
+               {5, 280},
+               {1, 194},
+               {38, 270},
+               {14, 192},
+               {11, 148},
+               {59, 118},
+               {8, 164},
                {4, 126}});
   return t.take();
 }
@@ -137,7 +153,14 @@ std::vector<Pin> pxa300() {
              {316, 314, 312, 310},
              {26, 24, 22, 18, 282, 290, 334, 208, 210, 12, 16, 212, 214, 182},
              {330, 332, 262, 260},
-             292, 318, 244, 328, 288, 264, 326, 324});
+             292,
+             318,
+             244,
+             328,
+             288,
+             264,
+             326,
+             324});
   t.gpio_runs({{3, 338}, {24, 262}, {103, 204}, {5, 214}});
   return t.take();
 }
@@ -149,7 +172,14 @@ std::vector<Pin> pxa310() {
              {330, 328, 326, 324},
              {26, 24, 22, 18, 296, 304, 348, 220, 222, 12, 16, 224, 226, 190},
              {344, 346, 276, 274},
-             306, 332, 258, 342, 302, 278, 340, 338});
+             306,
+             332,
+             258,
+             342,
+             302,
+             278,
+             340,
+             338});
   t.gpio_runs({{3, 352}, {24, 276}, {3, 218}, {69, 206}, {31, 60}, {4, 226}, {4, 68}});
   return t.take();
 }

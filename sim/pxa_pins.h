@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-
 namespace dz::sim {
 enum class CpuModel : std::uint8_t;
 }

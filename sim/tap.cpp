@@ -29,9 +29,10 @@ constexpr TapState next_state[16][2] = {
 };
 
 constexpr const char* state_names[16] = {
-    "Test-Logic-Reset", "Run-Test/Idle", "Select-DR-Scan", "Capture-DR", "Shift-DR", "Exit1-DR",
-    "Pause-DR",         "Exit2-DR",      "Update-DR",      "Select-IR-Scan", "Capture-IR",
-    "Shift-IR",         "Exit1-IR",      "Pause-IR",       "Exit2-IR",       "Update-IR"};
+    "Test-Logic-Reset", "Run-Test/Idle",  "Select-DR-Scan", "Capture-DR",
+    "Shift-DR",         "Exit1-DR",       "Pause-DR",       "Exit2-DR",
+    "Update-DR",        "Select-IR-Scan", "Capture-IR",     "Shift-IR",
+    "Exit1-IR",         "Pause-IR",       "Exit2-IR",       "Update-IR"};
 
 constexpr std::uint32_t debug_length = 36;
 
@@ -153,7 +154,8 @@ void Tap::rising_edge(bool tms, bool tdi) {
       select_instruction(ir_shift_ & ((1u << config_.ir_length) - 1));
       break;
     case TapState::test_logic_reset:
-      if (instruction_ != config_.idcode_instruction) select_instruction(config_.idcode_instruction);
+      if (instruction_ != config_.idcode_instruction)
+        select_instruction(config_.idcode_instruction);
       break;
     default:
       break;

@@ -33,7 +33,7 @@ const char* tap_state_name(TapState state);
 
 struct TapConfig {
   std::uint32_t idcode = 0;
-  std::uint32_t ir_length = 0;       // 2..31
+  std::uint32_t ir_length = 0;  // 2..31
   std::uint32_t idcode_instruction = 0;
   std::uint32_t extest = 0;
   std::uint32_t sample_preload = 0;

@@ -1,6 +1,7 @@
 // The 'devices' command: the Ethernet modules that announce themselves, through the "Ethernet
 // Interface Settings" dialog as a person would use it (list, details, selection, options).
 #include <chrono>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <thread>
@@ -25,6 +26,12 @@ std::string plain(const std::string& line) {
   return std::regex_replace(line, std::regex("\t+"), " ");
 }
 
+std::string seconds_text(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
 int list_devices(ui::Window main, const DevicesRequest& request) {
   click_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_ETHERNET);
   ui::Window dlg = open_dialog(main, IDC_IMAGE_INTERFACE_SETTINGS, IDD_ETHERNET_SETTINGS);
@@ -32,8 +39,7 @@ int list_devices(ui::Window main, const DevicesRequest& request) {
     warn("devices: the Ethernet Interface Settings dialog did not open.");
     return exit_failure;
   }
-  say("Listening for BOOTME announcements for " + std::to_string(request.listen_seconds) +
-      " s...");
+  say("Listening for BOOTME announcements for " + seconds_text(request.listen_seconds) + " s...");
   // Real time: the dialog's listener collects announcements meanwhile.
   auto until = std::chrono::steady_clock::now() +
                std::chrono::milliseconds(static_cast<long long>(request.listen_seconds * 1000));
@@ -112,8 +118,8 @@ void add_devices_command(CLI::App& app, Globals& globals) {
       "  sudo setcap cap_net_bind_service=+ep \"$(command -v dividezurirer)\"\n"
       "Exit status: 0 success, 1 failure, 3 aborted (Ctrl-C), 2 usage.");
   cmd->callback([&globals] {
-    globals.exit_status = run_with_main_window(
-        globals, [](ui::Window main) { return list_devices(main, request); });
+    globals.exit_status =
+        run_with_main_window(globals, [](ui::Window main) { return list_devices(main, request); });
   });
 }
 

@@ -28,13 +28,19 @@ const std::map<std::string, int> adapter_buttons = {{"belvona", IDC_JTAG_BELVONA
 
 std::string adapter_label(std::uint32_t kind) {
   switch (kind) {
-    case 0: return "Belvona Parallel Port Adapter (belvona)";
-    case 1: return "Z&O Parallel Port Adapter (zo)";
-    case 2: return "Wiggler (wiggler)";
-    case 3: return "Insight / Xilinx III/IV (insight)";
+    case 0:
+      return "Belvona Parallel Port Adapter (belvona)";
+    case 1:
+      return "Z&O Parallel Port Adapter (zo)";
+    case 2:
+      return "Wiggler (wiggler)";
+    case 3:
+      return "Insight / Xilinx III/IV (insight)";
     case 4:
-    case 5: return "Olimex / Amontec USB to JTAG (usb)";
-    default: return "unknown (" + std::to_string(kind) + ")";
+    case 5:
+      return "Olimex / Amontec USB to JTAG (usb)";
+    default:
+      return "unknown (" + std::to_string(kind) + ")";
   }
 }
 
@@ -64,7 +70,7 @@ int run_jtag(const Globals& globals, const JtagChoice& choice) {
     }
     if (choice.speed_khz >= 0) type_text(dlg, IDC_JTAG_SPEED, std::to_string(choice.speed_khz));
     press(dlg, ui::IDOK);
-    if (ui::is_open(dlg)) {  // the dialog refused (USB library missing): it said why
+    if (!wait_closed(dlg, 1000)) {  // the dialog refused (USB library missing): it said why
       press(dlg, ui::IDCANCEL);
       warn("jtag: the choice was not accepted");
       return exit_failure;

@@ -9,22 +9,25 @@
 #include <memory>
 #include <optional>
 
+#include "platform/tcp.h"
 #include "sim/pxa.h"
 #include "sim/remote_bitbang.h"
-#include "platform/tcp.h"
 
 namespace {
 
 std::atomic<int> stop_requested{0};
 
-extern "C" void on_signal(int) { stop_requested.store(1); }
+extern "C" void on_signal(int) {
+  stop_requested.store(1);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Serves a simulated PXA processor's JTAG port over OpenOCD's remote_bitbang "
-               "protocol on 127.0.0.1.\n\nExample:\n  dividezurirer-sim --cpu pxa270 --port 3335\n"
-               "  openocd -c 'adapter driver remote_bitbang' -c 'remote_bitbang port 3335' ..."};
+  CLI::App app{
+      "Serves a simulated PXA processor's JTAG port over OpenOCD's remote_bitbang "
+      "protocol on 127.0.0.1.\n\nExample:\n  dividezurirer-sim --cpu pxa270 --port 3335\n"
+      "  openocd -c 'adapter driver remote_bitbang' -c 'remote_bitbang port 3335' ..."};
   std::string cpu_name = "pxa270";
   unsigned port = 0;
   std::string port_file;

@@ -108,7 +108,8 @@ TEST_P(StaticBusCycles, WordWriteAndReadOnEveryChipSelect) {
     EXPECT_EQ(s.probe.buses[0].data_driven, 0u);  // released for the chip
     if (cpu_type == cpu_pxa270) EXPECT_TRUE(s.probe.buses[0].rd_nwr);
     EXPECT_TRUE(s.probe.buses[1].noe);
-    EXPECT_EQ(got, Probe::word_for(address & 0x03FFFFFF, static_cast<std::uint8_t>(0x3F & ~(1u << cs))))
+    EXPECT_EQ(got,
+              Probe::word_for(address & 0x03FFFFFF, static_cast<std::uint8_t>(0x3F & ~(1u << cs))))
         << "nCS" << cs;
   }
 }

@@ -78,9 +78,9 @@ TEST(Identify, UnknownSteppingStillCountsAndOtherCodesDoNot) {
   EXPECT_EQ(identify(CpuModel::pxa255, id(0, 0x9264), &text), 1u);
   EXPECT_EQ(text, "Intel PXA255  Unknown Stepping (Update Dividezurirer)\r\n");
   EXPECT_EQ(identify(CpuModel::pxa270, id(2, 0x926A), &text), 0u);
-  EXPECT_EQ(text, "Intel ");  // written before the part was rejected
-  EXPECT_EQ(identify(CpuModel::pxa270, 0x29265012), 0u);                  // bit 0 clear
-  EXPECT_EQ(identify(CpuModel::pxa270, id(2, 0x9265, 0x013)), 0u);         // not an Intel code
+  EXPECT_EQ(text, "Intel ");                              // written before the part was rejected
+  EXPECT_EQ(identify(CpuModel::pxa270, 0x29265012), 0u);  // bit 0 clear
+  EXPECT_EQ(identify(CpuModel::pxa270, id(2, 0x9265, 0x013)), 0u);  // not an Intel code
   EXPECT_EQ(identify(CpuModel::pxa320, id(0, 0xE642, 0x049)), 0u);
 }
 

@@ -18,7 +18,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct Run {
+struct Outcome {
   int status = -1;
   std::string out, err;
 };
@@ -50,24 +50,24 @@ class CliTest : public ::testing::Test {
     return text.str();
   }
 
-  Run run_program(const std::string& program, const std::vector<std::string>& args,
-                  bool with_settings = true) {
+  Outcome run_program(const std::string& program, const std::vector<std::string>& args,
+                      bool with_settings = true) {
     std::string line = "cd " + quote(dir_.string()) + " && ";
     if (with_settings) line += "DIVIDEZURIRER_SETTINGS=" + quote(settings_) + " ";
     line += "timeout 60 " + quote(program);
     for (const auto& a : args) line += " " + quote(a);
     line += " >out.txt 2>err.txt </dev/null; echo $? >status.txt";
     EXPECT_EQ(std::system(line.c_str()), 0);
-    Run run;
+    Outcome run;
     run.status = std::atoi(slurp(dir_ / "status.txt").c_str());
     run.out = slurp(dir_ / "out.txt");
     run.err = slurp(dir_ / "err.txt");
     return run;
   }
-  Run dz(const std::vector<std::string>& args) {
+  Outcome dz(const std::vector<std::string>& args) {
     return run_program(std::string(DZ_BINARY_DIR) + "/app/programs/dividezurirer", args);
   }
-  Run cebin(const std::vector<std::string>& args) {
+  Outcome cebin(const std::vector<std::string>& args) {
     return run_program(std::string(DZ_BINARY_DIR) + "/tools/cebin", args, false);
   }
 
@@ -94,7 +94,7 @@ TEST_F(CliTest, InfoDescribesAnImageAndItsRecords) {
   const std::string image =
       write_file("nk.bin", make_image(0x80000000, 0x1200, records, 0x80000040));
   const std::string raw = write_file("data.raw", std::vector<std::uint8_t>(5000, 0));
-  Run run = dz({"info", image, raw});
+  Outcome run = dz({"info", image, raw});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("Image Type:   WinCE\n"));
   EXPECT_THAT(run.out, HasSubstr("Image Start:  0x80000000\n"));
@@ -109,39 +109,39 @@ TEST_F(CliTest, InfoDescribesAnImageAndItsRecords) {
 }
 
 TEST_F(CliTest, InfoFailsForAMissingFileAndWarnsOfABrokenImage) {
-  Run missing = dz({"info", "missing.bin"});
+  Outcome missing = dz({"info", "missing.bin"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_THAT(missing.err, HasSubstr("cannot be opened"));
 
   std::vector<std::uint8_t> cut =
       make_image(0x80000000, 0x100, {{0x80000000, std::vector<std::uint8_t>(0x100, 3)}});
   cut.resize(cut.size() - 40);
-  Run broken = dz({"info", write_file("cut.bin", cut)});
+  Outcome broken = dz({"info", write_file("cut.bin", cut)});
   EXPECT_THAT(broken.out, HasSubstr("Image Type:   WinCE"));
   EXPECT_THAT(broken.err, HasSubstr("cannot be downloaded"));
 }
 
 TEST_F(CliTest, OptionsShowChangeAndPersist) {
-  Run shown = dz({"options"});
+  Outcome shown = dz({"options"});
   EXPECT_EQ(shown.status, 0) << shown.err;
   EXPECT_THAT(shown.out, HasSubstr("IP Address:                             192.168.0.1\n"));
   EXPECT_THAT(shown.out, HasSubstr("Subnet Mask:                            255.255.255.0\n"));
   EXPECT_THAT(shown.out, HasSubstr("Offset:                                 0xf2020000\n"));
 
-  Run changed = dz({"options", "--fix-ip", "10.1.2.3", "--subnet", "255.255.0.0", "--fast-boot",
-                    "--rom-offset", "0x00100000"});
+  Outcome changed = dz({"options", "--fix-ip", "10.1.2.3", "--subnet", "255.255.0.0", "--fast-boot",
+                        "--rom-offset", "0x00100000"});
   EXPECT_EQ(changed.status, 0) << changed.err;
 
-  Run again = dz({"options"});
+  Outcome again = dz({"options"});
   EXPECT_THAT(again.out, HasSubstr("Program Fix IP and SubnetMask:          on\n"));
   EXPECT_THAT(again.out, HasSubstr("IP Address:                             10.1.2.3\n"));
   EXPECT_THAT(again.out, HasSubstr("Subnet Mask:                            255.255.0.0\n"));
   EXPECT_THAT(again.out, HasSubstr("Fast Boot (No Image Download Possible): on\n"));
   EXPECT_THAT(again.out, HasSubstr("Offset IMAGE:                           on\n"));
   EXPECT_THAT(again.out, HasSubstr("Offset:                                 0x00100000\n"));
-  EXPECT_THAT(slurp(settings_), HasSubstr("\"BootloaderIP\" = 167838211"));
+  EXPECT_THAT(slurp(settings_), ::testing::ContainsRegex("BootloaderIP\"? = 167838211"));
 
-  Run off = dz({"options", "--no-fix-ip", "--no-rom-offset"});
+  Outcome off = dz({"options", "--no-fix-ip", "--no-rom-offset"});
   EXPECT_EQ(off.status, 0);
   EXPECT_THAT(off.out, HasSubstr("Program Fix IP and SubnetMask:          off\n"));
   EXPECT_THAT(off.out, HasSubstr("IP Address:                             10.1.2.3\n"));  // kept
@@ -156,7 +156,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(dz({"options", "--subnet", "255.0.0.0"}).status, 2);
   EXPECT_EQ(dz({"image", "x.bin", "--via", "usb"}).status, 2);
   EXPECT_EQ(dz({"--yes", "--no", "options"}).status, 2);
-  Run target = dz({"--target", "sim:no-such-module", "options"});
+  Outcome target = dz({"--target", "sim:no-such-module", "options"});
   EXPECT_EQ(target.status, 2);
   EXPECT_THAT(target.err, HasSubstr("unknown simulated module 'no-such-module'; available:"));
   EXPECT_EQ(dz({"--target", "hardware", "options"}).status, 2);
@@ -164,22 +164,22 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
 
 TEST_F(CliTest, HelpHasExamplesForEveryCommand) {
   for (const char* command : {"info", "bootloader", "image", "options"}) {
-    Run help = dz({command, "--help"});
+    Outcome help = dz({command, "--help"});
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_THAT(help.out, HasSubstr("Examples:")) << command;
   }
-  Run top = dz({"--help"});
+  Outcome top = dz({"--help"});
   EXPECT_EQ(top.status, 0);
   EXPECT_THAT(top.out, HasSubstr("HTML Help"));
 }
 
 TEST_F(CliTest, DownloadOfAMissingFileFailsAndRawStartIsChecked) {
-  Run missing = dz({"image", "missing.bin", "--via", "serial"});
+  Outcome missing = dz({"image", "missing.bin", "--via", "serial"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_THAT(missing.err, HasSubstr("Cannot open"));
   const std::string image = write_file(
       "nk.bin", make_image(0x80000000, 0x10, {{0x80000000, std::vector<std::uint8_t>(0x10, 1)}}));
-  Run start = dz({"image", image, "--start", "0x80000000"});
+  Outcome start = dz({"image", image, "--start", "0x80000000"});
   EXPECT_EQ(start.status, 2);
   EXPECT_THAT(start.err, HasSubstr("--start is for raw files"));
 }
@@ -190,27 +190,27 @@ TEST_F(CliTest, DetectionTimeOutFailsAndTheFileIsRemembered) {
   // A serial port that does not exist: detection cannot start, the job fails.
   std::ofstream(settings_) << "[\"Software\\\\Belvona\\\\DividezUrirer\"]\n\"ComPort\" = \""
                            << (dir_ / "no-such-tty").string() << "\"\n";
-  Run run = dz({"image", image, "--via", "serial", "--detect-timeout", "2"});
+  Outcome run = dz({"image", image, "--via", "serial", "--detect-timeout", "2"});
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_THAT(run.out, HasSubstr("Device Detection (Serial Interface)"));
   EXPECT_THAT(run.err, HasSubstr("Download failed."));
   EXPECT_FALSE(has_control_codes(run.out));
   // The window closed normally: the file is now the most recent image.
-  EXPECT_THAT(slurp(settings_), HasSubstr("\"Image0\" = "));
+  EXPECT_THAT(slurp(settings_), ::testing::ContainsRegex("Image0\"? = "));
 }
 
 TEST_F(CliTest, CebinBuildsImagesThatTheLoaderReads) {
   const std::string data = write_file("data.raw", std::vector<std::uint8_t>(4096, 0xA5));
-  Run made = cebin({"make", "out.bin", "--record", "0x80001000=" + data, "--record",
-                    "0x80000000=" + data, "--entry", "0x80000100"});
+  Outcome made = cebin({"make", "out.bin", "--record", "0x80001000=" + data, "--record",
+                        "0x80000000=" + data, "--entry", "0x80000100"});
   EXPECT_EQ(made.status, 0) << made.err;
-  Run listed = cebin({"list", "out.bin"});
+  Outcome listed = cebin({"list", "out.bin"});
   EXPECT_EQ(listed.status, 0) << listed.out;
   EXPECT_THAT(listed.out, HasSubstr("start 0x80000000, length 0x00002000 (8 KB)"));
   EXPECT_THAT(listed.out, HasSubstr("0  0x80000000  0x00001000  0x000a5000  ok"));
   EXPECT_THAT(listed.out, HasSubstr("2  terminator  0x80000100"));
 
-  Run info = dz({"info", (dir_ / "out.bin").string()});
+  Outcome info = dz({"info", (dir_ / "out.bin").string()});
   EXPECT_THAT(info.out, HasSubstr("Image Length: 0x00002000 (8 KB)"));
 
   // Overlapping records are refused; a corrupted checksum is reported.
@@ -221,11 +221,11 @@ TEST_F(CliTest, CebinBuildsImagesThatTheLoaderReads) {
   std::string bytes = slurp(dir_ / "out.bin");
   bytes[15 + 12 + 5] ^= 1;
   write_file("flipped.bin", std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-  Run flipped = cebin({"list", "flipped.bin"});
+  Outcome flipped = cebin({"list", "flipped.bin"});
   EXPECT_EQ(flipped.status, 1);
   EXPECT_THAT(flipped.out, HasSubstr("BAD"));
 
-  Run sample =
+  Outcome sample =
       cebin({"sample", "s.bin", "--start", "0x80000000", "--length", "0x40000", "--records", "4"});
   EXPECT_EQ(sample.status, 0);
   EXPECT_EQ(cebin({"list", "s.bin"}).status, 0);

@@ -14,7 +14,8 @@ std::vector<std::uint8_t> bootme_datagram(const char* name, std::size_t size = 6
                                           const char* id = "EDBG") {
   std::vector<std::uint8_t> p(size, 0);
   std::memcpy(p.data(), id, std::min<std::size_t>(4, size));
-  if (size >= 64) std::memcpy(p.data() + 8 + 29, name, std::min<std::size_t>(16, std::strlen(name)));
+  if (size >= 64)
+    std::memcpy(p.data() + 8 + 29, name, std::min<std::size_t>(16, std::strlen(name)));
   return p;
 }
 
@@ -84,7 +85,8 @@ TEST_F(Discovery, OnlyExact64ByteEdbgDatagramsCount) {
 
 TEST_F(Discovery, StopFlagEndsTheWait) {
   std::atomic<int> result{-1};
-  auto receiver = threads::Thread::start([&] { result = static_cast<int>(receive_bootme_result()); });
+  auto receiver =
+      threads::Thread::start([&] { result = static_cast<int>(receive_bootme_result()); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   stop_flag = 1;
   EXPECT_TRUE(receiver.wait(1000));
@@ -131,11 +133,17 @@ TEST_F(Discovery, RestoredModulesAreInvalidUntilTheyAnnounce) {
   ASSERT_TRUE(find_device("OLD2", record));
   EXPECT_EQ(record.valid, 0u);
   auto lines = device_detail_lines(record);
-  std::vector<std::string> expected = {
-      "Device Info is:\t\tinvalid", "Version:\t\t\t0.0",       "MAC address:\t\t00:00:00:00:00:00",
-      "IP address:\t\t0.0.0.0",     "Platform ID:\t\t",         "Device Name:\t\tOLD2",
-      "CPU ID:\t\t\t<unknown>",     "Bootme version:\t\t<invalid>", "Boot flags:\t\t<none>",
-      "Download port:\t\t0",        "Service port:\t\t0"};
+  std::vector<std::string> expected = {"Device Info is:\t\tinvalid",
+                                       "Version:\t\t\t0.0",
+                                       "MAC address:\t\t00:00:00:00:00:00",
+                                       "IP address:\t\t0.0.0.0",
+                                       "Platform ID:\t\t",
+                                       "Device Name:\t\tOLD2",
+                                       "CPU ID:\t\t\t<unknown>",
+                                       "Bootme version:\t\t<invalid>",
+                                       "Boot flags:\t\t<none>",
+                                       "Download port:\t\t0",
+                                       "Service port:\t\t0"};
   EXPECT_EQ(lines, expected);
 
   start_listener(ui::no_window);
@@ -153,24 +161,21 @@ TEST_F(Discovery, RestoredModulesAreInvalidUntilTheyAnnounce) {
   start_module(c);
   ASSERT_TRUE(wait_until([&] { return find_device("OLD2", record) && record.valid == 1; }));
   stop_listener();
-  expected = {"Device Info is:\t\tvalid",      "Version:\t\t\t2.15",
-              "MAC address:\t\t00:0e:1f:ab:cd:ef", "IP address:\t\t192.168.0.10",
-              "Platform ID:\t\tPXA320",         "Device Name:\t\tOLD2",
-              "CPU ID:\t\t\tSA1100/ARM720",     "Bootme version:\t\t3",
-              "Boot flags:\t\tforce download",  "Download port:\t\t980",
-              "Service port:\t\t981"};
+  expected = {
+      "Device Info is:\t\tvalid",    "Version:\t\t\t2.15",     "MAC address:\t\t00:0e:1f:ab:cd:ef",
+      "IP address:\t\t192.168.0.10", "Platform ID:\t\tPXA320", "Device Name:\t\tOLD2",
+      "CPU ID:\t\t\tSA1100/ARM720",  "Bootme version:\t\t3",   "Boot flags:\t\tforce download",
+      "Download port:\t\t980",       "Service port:\t\t981"};
   EXPECT_EQ(device_detail_lines(record), expected);
   EXPECT_EQ(device_count.load(), 2);  // a known module is updated, not added
 }
 
 TEST_F(Discovery, DetailLinesCoverCpuIdsAndBootFlags) {
   DeviceRecord r;
-  const std::pair<int, const char*> cpus[] = {{0x10, "SH3/SH4"},
-                                              {0x20, "R3000/R4102/R4111/R4200/Rr300"},
-                                              {0x30, "i486"},
-                                              {0x40, "SA1100/ARM720"},
-                                              {0x50, "PPC821"},
-                                              {0x41, "<unknown>"}};
+  const std::pair<int, const char*> cpus[] = {
+      {0x10, "SH3/SH4"}, {0x20, "R3000/R4102/R4111/R4200/Rr300"},
+      {0x30, "i486"},    {0x40, "SA1100/ARM720"},
+      {0x50, "PPC821"},  {0x41, "<unknown>"}};
   for (auto [id, name] : cpus) {
     r.info.cpu_id = static_cast<std::uint8_t>(id);
     EXPECT_EQ(device_detail_lines(r)[6], std::string("CPU ID:\t\t\t") + name);
@@ -275,8 +280,8 @@ TEST_F(Discovery, SettingsDialogListsAnnouncedModulesAndTakesOk) {
   device_count = 0;  // nothing known: the announced module becomes the first
   release_device_list_if_empty();
   std::atomic<int> result{-1};
-  auto ui_thread = threads::Thread::start(
-      [&] { result = ethernet_settings_dialog(main.dlg.load()); });
+  auto ui_thread =
+      threads::Thread::start([&] { result = ethernet_settings_dialog(main.dlg.load()); });
   ui::Window dlg = ui::headless::wait_for_dialog(IDD_ETHERNET_SETTINGS, 3000);
   ASSERT_NE(dlg, ui::no_window);
   EXPECT_TRUE(ui::is_checked(dlg, IDC_ACCEPT_ALL));

@@ -11,10 +11,10 @@
 
 namespace dz {
 // The table of this test program: only the Ethernet record is needed.
-#define DZ_UNUSED_RECORD(NAME)                                                              \
-  DownloadInterface {                                                                       \
+#define DZ_UNUSED_RECORD(NAME)                                                             \
+  DownloadInterface {                                                                      \
     NAME, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, \
-        nullptr, 1, nullptr                                                                 \
+        nullptr, 1, nullptr                                                                \
   }
 const DownloadInterface download_interfaces[interface_count] = {
     DZ_UNUSED_RECORD("JTag Interface"), DZ_UNUSED_RECORD("Serial Interface"),
@@ -32,7 +32,8 @@ class EthernetDownload : public EthernetTest {
                        std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
                        std::to_string(file_counter_++) + ".bin";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return path;
   }
   int download(const std::vector<std::uint8_t>& bytes) {
@@ -71,18 +72,16 @@ TEST_P(EthernetSizes, FileArrivesBitExactAndModuleJumps) {
   EXPECT_FALSE(tftp_state().socket_open);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, EthernetSizes,
-                         ::testing::Values(SizeCase{0, false}, SizeCase{1, false},
-                                           SizeCase{1023, false}, SizeCase{1024, false},
-                                           SizeCase{2048, false}, SizeCase{2049, false},
-                                           SizeCase{3 << 20, false}, SizeCase{0, true},
-                                           SizeCase{1, true}, SizeCase{1023, true},
-                                           SizeCase{1024, true}, SizeCase{2048, true},
-                                           SizeCase{2049, true}, SizeCase{3 << 20, true}),
-                         [](const auto& info) {
-                           return std::to_string(info.param.size) +
-                                  (info.param.fast ? "_fast" : "_normal");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, EthernetSizes,
+    ::testing::Values(SizeCase{0, false}, SizeCase{1, false}, SizeCase{1023, false},
+                      SizeCase{1024, false}, SizeCase{2048, false}, SizeCase{2049, false},
+                      SizeCase{3 << 20, false}, SizeCase{0, true}, SizeCase{1, true},
+                      SizeCase{1023, true}, SizeCase{1024, true}, SizeCase{2048, true},
+                      SizeCase{2049, true}, SizeCase{3 << 20, true}),
+    [](const auto& info) {
+      return std::to_string(info.param.size) + (info.param.fast ? "_fast" : "_normal");
+    });
 
 TEST_F(EthernetDownload, PlainAcknowledgementGives512ByteBlocks) {
   sim::EthernetModuleConfig c;
@@ -150,8 +149,8 @@ TEST_F(EthernetDownload, WrongBlockNumberEndsTransferAtOnce) {
     fast_download = fast;
     boxes_.clear();
     EXPECT_EQ(download(random_bytes(20 * 1024 + 5, 2)), 0);
-    EXPECT_TRUE(box_contains(
-        "ACK TFTP packet hadn't appropriate sequence number(Expected:3, Got:103)\r\n"))
+    EXPECT_TRUE(
+        box_contains("ACK TFTP packet hadn't appropriate sequence number(Expected:3, Got:103)\r\n"))
         << "fast " << fast;
     EXPECT_EQ(module.jump_commands(), 0);
     EXPECT_FALSE(module.transfer_complete());

@@ -15,8 +15,8 @@
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/settings.h"
-#include "platform/ui_headless.h"
 #include "platform/udp.h"
+#include "platform/ui_headless.h"
 #include "sim/ethernet_module.h"
 
 namespace dz::test {
@@ -49,12 +49,12 @@ class EthernetTest : public ::testing::Test {
     loader_port_ = free_udp_port();
     ASSERT_NE(loader_port_, 0);
     udp::set_edbg_ports(loader_port_, 0);
-    ui::headless::set_answerer([this](ui::Window, const std::string& text,
-                                      const std::string& caption, unsigned) {
-      std::lock_guard lock(mutex_);
-      boxes_.push_back(caption + ": " + text);
-      return ui::IDOK;
-    });
+    ui::headless::set_answerer(
+        [this](ui::Window, const std::string& text, const std::string& caption, unsigned) {
+          std::lock_guard lock(mutex_);
+          boxes_.push_back(caption + ": " + text);
+          return ui::IDOK;
+        });
     debug::set_sink([this](std::string_view line) {
       std::lock_guard lock(mutex_);
       debug_lines_.emplace_back(line);

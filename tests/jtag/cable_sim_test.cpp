@@ -54,7 +54,7 @@ TEST_P(CableOnSim, ThirtyThreeBitScanThroughBypassAndIdcode) {
   std::uint32_t b[2] = {0xA5A5A5A5, 1};
   jtag_scan_dr(b, b, 33);
   EXPECT_EQ(b[0], 0x4B4B4B4Au);  // shifted up by one, bypass bit 0 first
-  EXPECT_EQ(b[1], 1u);          // bit 31 of the input
+  EXPECT_EQ(b[1], 1u);           // bit 31 of the input
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCables, CableOnSim, ::testing::Values(0u, 1u, 2u, 3u));

@@ -80,8 +80,8 @@ TEST_F(CableTraffic, InstructionScanClocksBitsLsbFirstAndRaisesTmsWithTheLast) {
 TEST_F(CableTraffic, ResetTapWithoutPulseIsSixCycles) {
   use_kind(1);
   EXPECT_EQ(jtag_reset_tap(0), 1);
-  EXPECT_EQ(port.data_writes(), (Bytes{0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07,
-                                       0x01, 0x03}));
+  EXPECT_EQ(port.data_writes(),
+            (Bytes{0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x01, 0x03}));
 }
 
 TEST_F(CableTraffic, ResetLinesOnlyOnTheWiggler) {

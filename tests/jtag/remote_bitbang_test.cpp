@@ -116,17 +116,17 @@ TEST(RemoteBitbang, OpenOcdFindsThePxa270AndReadsItsIdcode) {
         << "remote_bitbang port " << server.port() << "\n"
         << "jtag newtap pxa270 cpu -irlen 7 -expected-id 0x29265013\n";
   }
-  const std::string command = "timeout 30 openocd -f " + base +
-                              ".cfg -c init -c scan_chain -c 'irscan pxa270.cpu 0x7e' "
-                              "-c 'echo \"IDCODE=[drscan pxa270.cpu 32 0]\"' -c 'irscan pxa270.cpu "
-                              "0x7f' -c 'echo \"BYPASS=[drscan pxa270.cpu 8 0xff]\"' -c shutdown > " +
-                              base + ".out 2>&1";
+  const std::string command =
+      "timeout 30 openocd -f " + base +
+      ".cfg -c init -c scan_chain -c 'irscan pxa270.cpu 0x7e' "
+      "-c 'echo \"IDCODE=[drscan pxa270.cpu 32 0]\"' -c 'irscan pxa270.cpu "
+      "0x7f' -c 'echo \"BYPASS=[drscan pxa270.cpu 8 0xff]\"' -c shutdown > " +
+      base + ".out 2>&1";
   const int status = std::system(command.c_str());
   const std::string out = read_file(base + ".out");
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("tap/device found: 0x29265013"), std::string::npos) << out;
-  EXPECT_NE(out.find("pxa270.cpu             Y     0x29265013 0x29265013     7"),
-            std::string::npos)
+  EXPECT_NE(out.find("pxa270.cpu             Y     0x29265013 0x29265013     7"), std::string::npos)
       << out;
   EXPECT_NE(out.find("IDCODE=29265013"), std::string::npos) << out;
   EXPECT_NE(out.find("BYPASS=fe"), std::string::npos) << out;

@@ -83,8 +83,11 @@ TEST_F(JtagSettings, WigglerChoiceIsStoredAndHidesTheSpeed) {
 
 TEST_F(JtagSettings, SpeedFieldValues) {
   jtag_interface = 0;
-  for (auto [text, expected] : {std::pair{"0", 0u}, {"6000", 6000000u}, {"12000", 12000000u},
-                                {"abc", 12000000u}, {"-5", 12000000u}}) {
+  for (auto [text, expected] : {std::pair{"0", 0u},
+                                {"6000", 6000000u},
+                                {"12000", 12000000u},
+                                {"abc", 12000000u},
+                                {"-5", 12000000u}}) {
     run_dialog([&](ui::Window dlg) {
       ui::set_text(dlg, IDC_JTAG_SPEED, text);
       ui::send_command(dlg, {ui::IDOK});

@@ -413,11 +413,11 @@ TEST_F(HeadlessHost, MessageBoxesAreAnswered) {
   EXPECT_EQ(message_box(no_window, "q?", "Warning", MB_YESNO | MB_ICONQUESTION), IDNO);
   EXPECT_EQ(message_box(no_window, "fine", "Info", MB_OK), IDOK);
   std::vector<std::string> asked;
-  headless::set_answerer([&](Window, const std::string& text, const std::string& caption,
-                             unsigned flags) {
-    asked.push_back(caption + ":" + text);
-    return (flags & MB_YESNO) ? IDYES : IDCANCEL;
-  });
+  headless::set_answerer(
+      [&](Window, const std::string& text, const std::string& caption, unsigned flags) {
+        asked.push_back(caption + ":" + text);
+        return (flags & MB_YESNO) ? IDYES : IDCANCEL;
+      });
   EXPECT_EQ(message_box(no_window, "erase?", "WARNING", MB_YESNO), IDYES);
   EXPECT_EQ(message_box(no_window, "stop", "ERROR", MB_OKCANCEL), IDCANCEL);
   EXPECT_EQ(asked, (std::vector<std::string>{"WARNING:erase?", "ERROR:stop"}));

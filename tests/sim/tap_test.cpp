@@ -131,7 +131,7 @@ TEST(Pxa, EnableOffMeansNotDrivenAndSampleDoesNotDrive) {
     go(tap, {1, 0});
   };
   go(tap, {0});
-  load_ir(1);  // SAMPLE/PRELOAD: latches change, pins stay released
+  load_ir(1);   // SAMPLE/PRELOAD: latches change, pins stay released
   scan({276});  // D0 out = 1, data enable cell 212 = 0 (active low: driven)
   EXPECT_FALSE(cpu.extest_active());
   EXPECT_EQ(cpu.static_bus().data_driven, 0u);
@@ -169,9 +169,17 @@ TEST(Bitbang, SessionAnswersReadsInOrderAndStopsAtQ) {
   BitbangSession session(cpu);
   std::string reply;
   // Reset, then Shift-DR of the IDCODE: read four bits (1, 1, 0, 0 of 0x...13).
-  const std::string requests = "tr" "2626262626" "04" "26" "04" "04" "0R40R40R40R4" "BQ5";
-  EXPECT_FALSE(session.feed(reinterpret_cast<const std::uint8_t*>(requests.data()),
-                            requests.size(), reply));
+  const std::string requests =
+      "tr"
+      "2626262626"
+      "04"
+      "26"
+      "04"
+      "04"
+      "0R40R40R40R4"
+      "BQ5";
+  EXPECT_FALSE(
+      session.feed(reinterpret_cast<const std::uint8_t*>(requests.data()), requests.size(), reply));
   EXPECT_EQ(reply, "1100");
   EXPECT_TRUE(session.led());
 }

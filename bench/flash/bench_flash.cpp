@@ -1,0 +1,126 @@
+// P1: boundary scans per 16-bit word of a buffered write, counted at the simulated TAP.
+// P3: nand_page_ecc throughput against the bit-by-bit reference.
+// P5: the whole job "256 KiB bootloader into pxa270-j3x16 with verify over the simulated
+//     parallel cable" on the virtual clock, in wall time.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bscan/bus.h"
+#include "bscan/cpu.h"
+#include "download/interface.h"
+#include "download/job.h"
+#include "download/options.h"
+#include "flash/nand_ecc.h"
+#include "flash/strata_flash.h"
+#include "jtag/cable.h"
+#include "platform/clock.h"
+#include "platform/debug.h"
+#include "platform/ui_headless.h"
+#include "sim/jtag_module.h"
+#include "tests/flash/ecc_reference.h"
+#include "tests/image/image_builder.h"
+
+namespace {
+
+using namespace dz;
+
+std::vector<std::uint8_t> random_page(std::size_t n) {
+  std::mt19937 rng(1);
+  std::vector<std::uint8_t> v(n);
+  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+  return v;
+}
+
+void BM_nand_page_ecc(benchmark::State& state) {
+  const auto page = random_page(2048);
+  std::uint8_t code[24];
+  for (auto _ : state) {
+    nand_page_ecc(page.data(), code);
+    benchmark::DoNotOptimize(code);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * 2048);
+}
+BENCHMARK(BM_nand_page_ecc);
+
+void BM_nand_page_ecc_reference(benchmark::State& state) {
+  const auto page = random_page(2048);
+  std::uint8_t code[24];
+  for (auto _ : state) {
+    testing::page_ecc_reference(page.data(), code);
+    benchmark::DoNotOptimize(code);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * 2048);
+}
+BENCHMARK(BM_nand_page_ecc_reference);
+
+// Scans per programmed word: a 64 KiB buffered write into a freshly erased module.
+void scans_per_word(benchmark::State& state, const char* model) {
+  clock::use_virtual_clock();
+  debug_echo_flag = 0;
+  std::string error;
+  auto module = sim::make_jtag_module(model, error);
+  module->install();
+  jtag_interface = 0;
+  jtag_open_cable();
+  jtag_reset_tap(1);
+  cpu_identify();
+  bs_start();
+  strata_reset_state();
+  strata_probe();
+  const std::uint32_t bytes = 0x10000;
+  std::vector<std::uint8_t> data = random_page(bytes);
+  double per_word = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    strata_erase(0, bytes);
+    const auto before = module->cpu().tap().boundary_updates();
+    state.ResumeTiming();
+    strata_write_buffer(data.data(), 0, bytes);
+    per_word = double(module->cpu().tap().boundary_updates() - before) / (bytes / 2);
+  }
+  state.counters["scans_per_word"] = per_word;
+  jtag_close_cable();
+  module.reset();
+  clock::use_real_clock();
+}
+BENCHMARK_CAPTURE(scans_per_word, p30x16, "pxa270-p30x16")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(scans_per_word, j3x16, "pxa270-j3x16")->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_bootloader_job_j3x16(benchmark::State& state) {
+  clock::use_virtual_clock();
+  debug_echo_flag = 0;
+  testing::TempDir dir;
+  std::mt19937 rng(2);
+  const std::uint32_t start = 0x80000000, length = 0x40000;
+  const auto path = dir.write(
+      "eboot.bin", testing::make_image(start, length, {{start, testing::random_bytes(rng, length)}}));
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string error;
+    auto module = sim::make_jtag_module("pxa270-j3x16", error);
+    module->install();
+    jtag_interface = 0;
+    reset_options();
+    verify_after_write = 1;
+    state.ResumeTiming();
+    const int result = start_download_job(ui::no_window, jtag_interface_index, path, 0, start,
+                                          length, 1);
+    state.PauseTiming();
+    if (result != 1) state.SkipWithError("the job failed");
+    state.counters["virtual_s"] = double(clock::now_us()) / 1e6;
+    state.counters["scans"] = double(module->cpu().tap().boundary_updates());
+    module.reset();
+    state.ResumeTiming();
+  }
+  clock::use_real_clock();
+}
+BENCHMARK(BM_bootloader_job_j3x16)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
