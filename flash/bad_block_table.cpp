@@ -17,7 +17,9 @@ namespace {
 
 NandGeometry& g = nand_geometry;
 
-std::uint32_t get16(std::uint32_t at) { return nand_bbt[at] | (nand_bbt[at + 1] << 8); }
+std::uint32_t get16(std::uint32_t at) {
+  return nand_bbt[at] | (nand_bbt[at + 1] << 8);
+}
 void put16(std::uint32_t at, std::uint32_t v) {
   nand_bbt[at] = static_cast<std::uint8_t>(v);
   nand_bbt[at + 1] = static_cast<std::uint8_t>(v >> 8);
@@ -27,7 +29,9 @@ void read_table_page() {
   nand_page_read(nand_bbt, bbt_image_size, g.nand_first_span, 0, g.nand_chip_page_size);
 }
 
-bool signature_ok() { return get16(0) == bbt_signature; }
+bool signature_ok() {
+  return get16(0) == bbt_signature;
+}
 
 void start_empty_table(std::uint32_t bytes) {
   std::memset(nand_bbt, 0xFF, std::min(bytes, bbt_image_size));
@@ -47,9 +51,15 @@ bool append(std::uint32_t bad, std::uint32_t replacement) {
 
 }  // namespace
 
-std::uint32_t bbt_count() { return get16(2); }
-std::uint32_t bbt_bad_block(std::uint32_t entry) { return get16(4 + 4 * entry); }
-std::uint32_t bbt_replacement(std::uint32_t entry) { return get16(6 + 4 * entry); }
+std::uint32_t bbt_count() {
+  return get16(2);
+}
+std::uint32_t bbt_bad_block(std::uint32_t entry) {
+  return get16(4 + 4 * entry);
+}
+std::uint32_t bbt_replacement(std::uint32_t entry) {
+  return get16(6 + 4 * entry);
+}
 std::uint32_t bbt_capacity() {
   if (g.nand_chip_page_size < 8) return 0;
   return std::min(bbt_max_entries, (std::min(g.nand_chip_page_size, bbt_image_size) - 4) / 4);

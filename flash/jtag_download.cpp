@@ -18,12 +18,13 @@ namespace {
 // repeating its message without a breath; the stop flag is still polled once per retry.
 constexpr std::uint32_t retry_pause_ms = 50;
 
-const FlashDriver& current() { return flash_drivers[current_flash_driver]; }
+const FlashDriver& current() {
+  return flash_drivers[current_flash_driver];
+}
 }  // namespace
 
 int flash_probe_all() {
-  for (current_flash_driver = 0; current_flash_driver < flash_driver_count;
-       ++current_flash_driver)
+  for (current_flash_driver = 0; current_flash_driver < flash_driver_count; ++current_flash_driver)
     if (current().probe()) return 1;
   return 0;
 }
@@ -70,8 +71,7 @@ int jtag_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length
 }
 
 int jtag_verify(const std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
-  return current_flash_driver < flash_driver_count ? current().verify(buffer, address, length)
-                                                   : 0;
+  return current_flash_driver < flash_driver_count ? current().verify(buffer, address, length) : 0;
 }
 
 std::uint32_t jtag_first_block_span() {

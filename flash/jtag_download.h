@@ -19,9 +19,9 @@ int jtag_close();
 std::uint32_t jtag_first_block_span();
 
 inline constexpr DownloadInterface jtag_download_interface{
-    "JTag Interface",       jtag_detect,          jtag_open,   jtag_erase,
-    jtag_write,             jtag_verify,          jtag_close,  jtag_load_settings,
-    jtag_settings_dialog,   jtag_save_settings,   nullptr,     0,
+    "JTag Interface",     jtag_detect,        jtag_open,  jtag_erase,
+    jtag_write,           jtag_verify,        jtag_close, jtag_load_settings,
+    jtag_settings_dialog, jtag_save_settings, nullptr,    0,
     jtag_first_block_span};
 
 }  // namespace dz

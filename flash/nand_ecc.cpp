@@ -20,7 +20,9 @@ constexpr std::uint64_t column_masks[5] = {0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0
                                            0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull,
                                            0xFFFFFFFF00000000ull};
 
-inline std::uint32_t parity(std::uint64_t v) { return std::popcount(v) & 1u; }
+inline std::uint32_t parity(std::uint64_t v) {
+  return std::popcount(v) & 1u;
+}
 
 inline std::uint64_t load64(const std::uint8_t* p) {
   std::uint64_t v;

@@ -34,8 +34,12 @@ constexpr std::uint32_t small_skip_end = 0x8000;    // then skipped on a 16-bit 
 
 NandGeometry& g = nand_geometry;
 
-void command(std::uint32_t byte) { nand_cycle(byte * 0x101, nand_command); }
-void address(std::uint32_t byte) { nand_cycle((byte & 0xFF) * 0x101, nand_address); }
+void command(std::uint32_t byte) {
+  nand_cycle(byte * 0x101, nand_command);
+}
+void address(std::uint32_t byte) {
+  nand_cycle((byte & 0xFF) * 0x101, nand_address);
+}
 
 void send_row(std::uint32_t row) {
   address(row & 0xFF);
@@ -144,8 +148,7 @@ bool unit_blank(std::uint64_t a, const Lane& lane) {
   const std::uint32_t w = lane.width;
   const std::uint32_t bus_a = bus_offset(a, w);
   read_units(bus_a, 0, lane.unit / w, w, bytes.data(), lane.unit);
-  read_units(bus_a, 1, g.nand_spare_size, w, bytes.data() + lane.unit,
-             g.nand_spare_size * w);
+  read_units(bus_a, 1, g.nand_spare_size, w, bytes.data() + lane.unit, g.nand_spare_size * w);
   return std::all_of(bytes.begin(), bytes.begin() + lane.unit + g.nand_spare_size * w,
                      [](std::uint8_t b) { return b == 0xFF; });
 }
@@ -187,14 +190,25 @@ int nand_probe() {
   g.nand_bus_bytes = ((id[0] >> 8) & 0xFF) == (id[0] & 0xFF) ? 2 : 1;
   const std::uint32_t maker = id[0] & 0xFF;
   switch (maker) {
-    case 0x00: case 0xFF:
+    case 0x00:
+    case 0xFF:
       flash_error("Unknown Flash Manufacturer (0x%08x)", maker);
       return 0;
-    case 0xEC: g.nand_maker = 0; break;
-    case 0xAD: g.nand_maker = 1; break;
-    case 0x92: g.nand_maker = 2; break;
-    case 0x01: g.nand_maker = 3; break;
-    default: g.nand_maker = 4; break;
+    case 0xEC:
+      g.nand_maker = 0;
+      break;
+    case 0xAD:
+      g.nand_maker = 1;
+      break;
+    case 0x92:
+      g.nand_maker = 2;
+      break;
+    case 0x01:
+      g.nand_maker = 3;
+      break;
+    default:
+      g.nand_maker = 4;
+      break;
   }
   const bool size_from_id = g.nand_maker == 0 || g.nand_maker == 2 || g.nand_maker == 3;
   const std::uint32_t i4 = id[3] & 0xFF, i5 = id[4] & 0xFF;
@@ -202,13 +216,17 @@ int nand_probe() {
   std::uint32_t page = 0, block = 0, cs0 = 0, cs1 = 0;
   const std::uint32_t device = id[1] & 0xFF;
   switch (device) {
-    case 0x75: case 0x76:
+    case 0x75:
+    case 0x76:
       g.nand_large_page = 0;
       g.nand_row_bytes = device == 0x75 ? 2 : 3;
       page = 512, block = 16384, g.nand_spare_size = 16;
       cs0 = device == 0x75 ? 0x2000000 : 0x4000000;
       break;
-    case 0xF1: case 0xD3: case 0xDA: case 0xDC:
+    case 0xF1:
+    case 0xD3:
+    case 0xDA:
+    case 0xDC:
       g.nand_large_page = 1;
       g.nand_row_bytes = device == 0xF1 ? 2 : 3;
       page = 1024u << (i4 & 3), block = 65536u << ((i4 >> 4) & 3), g.nand_spare_size = 64;
@@ -261,8 +279,7 @@ int nand_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length
   if (g.nand_large_page) {
     const std::uint64_t span = g.nand_block_size - g.nand_page_size;
     if (a < span && end > span) return 0;
-    if (a < 2ull * g.nand_block_size && end > 2ull * g.nand_block_size - g.nand_page_size)
-      return 0;
+    if (a < 2ull * g.nand_block_size && end > 2ull * g.nand_block_size - g.nand_page_size) return 0;
   }
   a = skip_table_page(a);
   if (length == 0) return 1;
@@ -377,7 +394,7 @@ std::uint32_t nand_first_block_span() {
   return g.nand_large_page ? g.nand_block_size - g.nand_page_size : 0;
 }
 
-const FlashDriver nand_flash_driver{"NAND Flash", nand_probe,   noop_prepare, nand_erase,
+const FlashDriver nand_flash_driver{"NAND Flash", nand_probe,  noop_prepare, nand_erase,
                                     nand_write,   nand_verify, nand_finish,  nand_first_block_span};
 
 }  // namespace dz

@@ -18,7 +18,9 @@ namespace dz {
 
 StrataFlashState strata;
 
-void strata_reset_state() { strata = StrataFlashState{}; }
+void strata_reset_state() {
+  strata = StrataFlashState{};
+}
 
 namespace {
 
@@ -36,8 +38,12 @@ constexpr std::uint32_t lock_bit = 0x00010001;
 constexpr std::uint32_t image_address_base = 0x4C000000;
 constexpr std::uint32_t wait_limit_ms = 2000;
 
-std::uint32_t ready_bits() { return status_ready & strata.strata_data_mask; }
-bool is_ready(std::uint32_t status) { return (status & ready_bits()) == ready_bits(); }
+std::uint32_t ready_bits() {
+  return status_ready & strata.strata_data_mask;
+}
+bool is_ready(std::uint32_t status) {
+  return (status & ready_bits()) == ready_bits();
+}
 
 // Word n of the flash or a block starting at `base`.
 std::uint32_t word_address(std::uint32_t base, std::uint32_t n) {
@@ -49,7 +55,9 @@ std::uint32_t translate(std::uint32_t address) {
   return address >= image_address_base ? address - strata.erase_origin : address;
 }
 
-std::uint32_t elapsed_since(std::uint32_t start) { return clock::tick_ms() - start; }
+std::uint32_t elapsed_since(std::uint32_t start) {
+  return clock::tick_ms() - start;
+}
 
 // The bus word at flash offset `word`, built from the caller's bytes in [begin, end); bytes
 // outside that range are 0xFF (programming leaves them as they are).
@@ -119,10 +127,26 @@ int strata_probe() {
 
   const std::uint32_t device = strata_read(word_address(0, 1)) & 0xFFFF;
   switch (device) {
-    case 0x0017: case 0x0018: case 0x0019: strata.strata_family = 0; break;
-    case 0x8801: case 0x8802: case 0x8803: strata.strata_family = 1; break;
-    case 0x881A: case 0x881B: case 0x891C: case 0x8922: strata.strata_family = 2; break;
-    case 0x8820: case 0x8821: strata.strata_family = 4; break;
+    case 0x0017:
+    case 0x0018:
+    case 0x0019:
+      strata.strata_family = 0;
+      break;
+    case 0x8801:
+    case 0x8802:
+    case 0x8803:
+      strata.strata_family = 1;
+      break;
+    case 0x881A:
+    case 0x881B:
+    case 0x891C:
+    case 0x8922:
+      strata.strata_family = 2;
+      break;
+    case 0x8820:
+    case 0x8821:
+      strata.strata_family = 4;
+      break;
     default:
       flash_error("Unknown Flash Type (0x%08x)", device);
       return 0;
@@ -144,7 +168,8 @@ int strata_probe() {
   strata.flash_total_size = strata.cs0_size + strata.cs1_size;
 
   char line[128];
-  std::snprintf(line, sizeof line, "Flash Type: Intel StrataFlash %s %dBit (CS0: %dMB, CS1: %dMB)\r\n",
+  std::snprintf(line, sizeof line,
+                "Flash Type: Intel StrataFlash %s %dBit (CS0: %dMB, CS1: %dMB)\r\n",
                 strata_family_names[strata.strata_family], int(strata.strata_bus_width * 8),
                 int(strata.cs0_size / 1048576), int(strata.cs1_size / 1048576));
   target_description_append(line);
@@ -322,8 +347,8 @@ int strata_finish() {
   return 1;
 }
 
-const FlashDriver strata_flash_driver{"Strata Flash",       strata_probe,        noop_prepare,
-                                      strata_erase,         strata_write_buffer, strata_verify,
-                                      strata_finish,        nullptr};
+const FlashDriver strata_flash_driver{
+    "Strata Flash",      strata_probe,  noop_prepare,  strata_erase,
+    strata_write_buffer, strata_verify, strata_finish, nullptr};
 
 }  // namespace dz

@@ -26,7 +26,7 @@ extern StrataFlashState strata;
 void strata_reset_state();
 
 inline constexpr const char* strata_family_names[6] = {"J3",     "K3",     "P30(B)",
-                                                        "P30(T)", "P33(B)", "P33(T)"};
+                                                       "P30(T)", "P33(B)", "P33(T)"};
 inline constexpr std::uint32_t strata_cs1_base = 0x08000000;
 
 extern const FlashDriver strata_flash_driver;

@@ -54,7 +54,8 @@ std::string cut(std::string_view text, std::size_t capacity) {
 
 // Text of a chunk as the output field takes it: a zero byte ends it.
 std::string_view chunk_text(const char* data, std::size_t size) {
-  return std::string_view(data, ::strnlen(data, size));
+  return std::string_view(data,
+                          static_cast<std::size_t>(std::find(data, data + size, '\0') - data));
 }
 
 // The text collected before the ready sequence, keeping the latest serial_rx_capacity bytes of

@@ -74,7 +74,8 @@ std::uint64_t JtagModule::flash_image_size() const {
 std::vector<std::uint8_t> JtagModule::flash_image() const {
   std::vector<std::uint8_t> image;
   image.reserve(flash_image_size());
-  for (const auto& b : strata_) image.insert(image.end(), b->contents().begin(), b->contents().end());
+  for (const auto& b : strata_)
+    image.insert(image.end(), b->contents().begin(), b->contents().end());
   for (const auto& [cs, chips] : nand_groups(nand_.get())) {
     const std::uint32_t data = chips.front()->type().page_size;
     const std::uint32_t bytes = chips.front()->page_bytes();
@@ -137,8 +138,9 @@ namespace {
 
 constexpr JtagModuleKind kinds[] = {
     {"pxa270-j3x16", "PXA270 with one J3 128 Mbit StrataFlash, 16-bit bus"},
-    {"pxa270-k3x32-cs1", "PXA270 with two K3 128 Mbit as 32-bit bus on CS0 and the same again "
-                         "at 0x08000000"},
+    {"pxa270-k3x32-cs1",
+     "PXA270 with two K3 128 Mbit as 32-bit bus on CS0 and the same again "
+     "at 0x08000000"},
     {"pxa270-p30x16", "PXA270 with one P30(B) 128 Mbit StrataFlash, 16-bit bus"},
     {"pxa270-p30x16-1k", "PXA270 with one P30(B) 256 Mbit (1 KiB write buffer), 16-bit bus"},
     {"pxa270-p33x16", "PXA270 with one P33(B) 128 Mbit StrataFlash, 16-bit bus"},
@@ -153,7 +155,9 @@ static_assert(std::size(kinds) == jtag_module_kind_count);
 
 }  // namespace
 
-std::span<const JtagModuleKind> jtag_module_kinds() { return kinds; }
+std::span<const JtagModuleKind> jtag_module_kinds() {
+  return kinds;
+}
 
 std::unique_ptr<JtagModule> make_jtag_module(const std::string& name, std::string& error) {
   std::unique_ptr<JtagModule> m;

@@ -4,9 +4,9 @@
 // factory bad-block marks on the NAND blocks listed.
 #include <array>
 #include <cstdlib>
-#include <utility>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "platform/clock.h"
 #include "sim/jtag_module.h"

@@ -12,28 +12,28 @@ constexpr std::uint64_t forever = std::numeric_limits<std::uint64_t>::max();
 }
 
 const NandChipType& nand_samsung_f1() {
-  static const NandChipType t{"K9F1G08", {0xEC, 0xF1, 0x00, 0x95, 0x40}, 2048, 64, 64, 1024, 2,
-                              25, 250, 2000};
+  static const NandChipType t{
+      "K9F1G08", {0xEC, 0xF1, 0x00, 0x95, 0x40}, 2048, 64, 64, 1024, 2, 25, 250, 2000};
   return t;
 }
 const NandChipType& nand_samsung_da() {
-  static const NandChipType t{"K9F2G08", {0xEC, 0xDA, 0x10, 0x95, 0x44}, 2048, 64, 64, 2048, 3,
-                              25, 250, 2000};
+  static const NandChipType t{
+      "K9F2G08", {0xEC, 0xDA, 0x10, 0x95, 0x44}, 2048, 64, 64, 2048, 3, 25, 250, 2000};
   return t;
 }
 const NandChipType& nand_samsung_75() {
-  static const NandChipType t{"K9F5608", {0xEC, 0x75, 0xA5, 0xBD, 0x00}, 512, 16, 32, 2048, 2,
-                              10, 200, 2000};
+  static const NandChipType t{
+      "K9F5608", {0xEC, 0x75, 0xA5, 0xBD, 0x00}, 512, 16, 32, 2048, 2, 10, 200, 2000};
   return t;
 }
 const NandChipType& nand_samsung_76() {
-  static const NandChipType t{"K9F1208", {0xEC, 0x76, 0x5A, 0x3F, 0x00}, 512, 16, 32, 4096, 3,
-                              10, 200, 2000};
+  static const NandChipType t{
+      "K9F1208", {0xEC, 0x76, 0x5A, 0x3F, 0x00}, 512, 16, 32, 4096, 3, 10, 200, 2000};
   return t;
 }
 const NandChipType& nand_hynix_dc() {
-  static const NandChipType t{"HY27UF084G2", {0xAD, 0xDC, 0x10, 0x95, 0x54}, 2048, 64, 64, 4096,
-                              3, 25, 250, 2000};
+  static const NandChipType t{
+      "HY27UF084G2", {0xAD, 0xDC, 0x10, 0x95, 0x54}, 2048, 64, 64, 4096, 3, 25, 250, 2000};
   return t;
 }
 
@@ -70,9 +70,13 @@ void NandChip::mark_bad(std::uint32_t block) {
   }
 }
 
-bool NandChip::bad(std::uint32_t block) const { return block < bad_.size() && bad_[block]; }
+bool NandChip::bad(std::uint32_t block) const {
+  return block < bad_.size() && bad_[block];
+}
 
-bool NandChip::ready() const { return clock::now_us() >= busy_until_us_; }
+bool NandChip::ready() const {
+  return clock::now_us() >= busy_until_us_;
+}
 
 void NandChip::load_register() {
   read_page(row_ % pages(), page_register_.data());
@@ -88,15 +92,20 @@ void NandChip::write_cycle(bool cle, bool ale, std::uint8_t value) {
   }
   if (cle) {
     switch (value) {
-      case 0xFF: mode_ = Mode::idle, pending_ = Pending::none, pointer_ = 0; break;
-      case 0x90: pending_ = Pending::id_address, address_.clear(); break;
-      case 0x00: case 0x01: case 0x50:
+      case 0xFF:
+        mode_ = Mode::idle, pending_ = Pending::none, pointer_ = 0;
+        break;
+      case 0x90:
+        pending_ = Pending::id_address, address_.clear();
+        break;
+      case 0x00:
+      case 0x01:
+      case 0x50:
         if (!large()) pointer_ = value == 0x00 ? 0 : value == 0x01 ? 256 : type_.page_size;
         pending_ = Pending::read_address, address_.clear();
         break;
       case 0x30:
-        if (large() && pending_ == Pending::read_address &&
-            address_.size() == address_cycles()) {
+        if (large() && pending_ == Pending::read_address && address_.size() == address_cycles()) {
           load_register();
           pending_ = Pending::none;
         }
@@ -121,7 +130,9 @@ void NandChip::write_cycle(bool cle, bool ale, std::uint8_t value) {
         }
         if (!large()) pointer_ = 0;
         break;
-      case 0x60: pending_ = Pending::erase_address, address_.clear(); break;
+      case 0x60:
+        pending_ = Pending::erase_address, address_.clear();
+        break;
       case 0xD0:
         if (pending_ == Pending::erase_address && address_.size() == type_.row_bytes) {
           pending_ = Pending::none;
@@ -132,11 +143,15 @@ void NandChip::write_cycle(bool cle, bool ale, std::uint8_t value) {
           failed_ = faults_.erase_fail || bad(block);
           if (failed_) break;
           const std::uint32_t first = block * type_.pages_per_block;
-          pages_.erase(pages_.lower_bound(first), pages_.lower_bound(first + type_.pages_per_block));
+          pages_.erase(pages_.lower_bound(first),
+                       pages_.lower_bound(first + type_.pages_per_block));
         }
         break;
-      case 0x70: mode_ = Mode::status; break;
-      default: break;
+      case 0x70:
+        mode_ = Mode::status;
+        break;
+      default:
+        break;
     }
     return;
   }
@@ -185,17 +200,21 @@ void NandChip::address_complete() {
     case Pending::erase_address:
       if (n == type_.row_bytes) row_ = row_from(0);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
 std::uint8_t NandChip::read_byte() const {
   switch (mode_) {
-    case Mode::id: return id_index_ < 5 ? type_.id[id_index_] : 0x00;
+    case Mode::id:
+      return id_index_ < 5 ? type_.id[id_index_] : 0x00;
     case Mode::status:
       return static_cast<std::uint8_t>(0x80 | (ready() ? 0x40 : 0) | (failed_ ? 1 : 0));
-    case Mode::read: return column_ < page_bytes() ? page_register_[column_] : 0xFF;
-    default: return 0xFF;
+    case Mode::read:
+      return column_ < page_bytes() ? page_register_[column_] : 0xFF;
+    default:
+      return 0xFF;
   }
 }
 
@@ -210,7 +229,9 @@ NandChip& NandArray::add(const NandChipType& type, std::uint32_t cs, std::uint32
 }
 
 namespace {
-bool selects(const NandPort& port, std::uint32_t cs) { return cs == 0 ? !port.ncs0 : !port.ncs1; }
+bool selects(const NandPort& port, std::uint32_t cs) {
+  return cs == 0 ? !port.ncs0 : !port.ncs1;
+}
 }  // namespace
 
 void NandArray::nand_port(const NandPort& port) {

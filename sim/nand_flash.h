@@ -16,12 +16,12 @@ namespace dz::sim {
 
 struct NandChipType {
   const char* name;
-  std::uint8_t id[5];  // maker, device, third, fourth, fifth ID byte
-  std::uint32_t page_size;        // data bytes per page
-  std::uint32_t spare_size;       // 16 or 64
+  std::uint8_t id[5];        // maker, device, third, fourth, fifth ID byte
+  std::uint32_t page_size;   // data bytes per page
+  std::uint32_t spare_size;  // 16 or 64
   std::uint32_t pages_per_block;
   std::uint32_t blocks;
-  std::uint32_t row_bytes;        // 2 or 3
+  std::uint32_t row_bytes;  // 2 or 3
   std::uint32_t read_us, program_us, erase_us;
 };
 
@@ -67,8 +67,14 @@ class NandChip {
 
  private:
   enum class Mode : std::uint8_t { idle, id, status, read };
-  enum class Pending : std::uint8_t { none, id_address, read_address, program_address,
-                                      program_data, erase_address };
+  enum class Pending : std::uint8_t {
+    none,
+    id_address,
+    read_address,
+    program_address,
+    program_data,
+    erase_address
+  };
   bool large() const { return type_.page_size >= 2048; }
   std::uint32_t address_cycles() const { return (large() ? 2 : 1) + type_.row_bytes; }
   void address_complete();

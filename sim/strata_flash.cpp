@@ -18,28 +18,28 @@ constexpr std::uint64_t forever = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
 const StrataChipType& strata_j3_128() {
-  static const StrataChipType t{"J3 128Mbit", 0x0018, 24, 5, 0x08, false, true,
-                                900000, 0, 300, 400000};
+  static const StrataChipType t{"J3 128Mbit", 0x0018, 24, 5,   0x08,  false,
+                                true,         900000, 0,  300, 400000};
   return t;
 }
 const StrataChipType& strata_k3_128() {
-  static const StrataChipType t{"K3 128Mbit", 0x8802, 24, 6, 0x08, false, false,
-                                800000, 0, 500, 1000};
+  static const StrataChipType t{"K3 128Mbit", 0x8802, 24, 6,   0x08, false,
+                                false,        800000, 0,  500, 1000};
   return t;
 }
 const StrataChipType& strata_p30b_128() {
-  static const StrataChipType t{"P30(B) 128Mbit", 0x881B, 24, 6, 0x08, true, false,
-                                800000, 300000, 500, 1000};
+  static const StrataChipType t{"P30(B) 128Mbit", 0x881B, 24,  6,   0x08, true, false,
+                                800000,           300000, 500, 1000};
   return t;
 }
 const StrataChipType& strata_p30b_256_1k() {
-  static const StrataChipType t{"P30(B) 256Mbit 65nm", 0x8922, 25, 10, 0x09, true, false,
-                                800000, 300000, 2000, 1000};
+  static const StrataChipType t{
+      "P30(B) 256Mbit 65nm", 0x8922, 25, 10, 0x09, true, false, 800000, 300000, 2000, 1000};
   return t;
 }
 const StrataChipType& strata_p33b_128() {
-  static const StrataChipType t{"P33(B) 128Mbit", 0x8821, 24, 6, 0x08, true, false,
-                                800000, 300000, 500, 1000};
+  static const StrataChipType t{"P33(B) 128Mbit", 0x8821, 24,  6,   0x08, true, false,
+                                800000,           300000, 500, 1000};
   return t;
 }
 
@@ -82,7 +82,9 @@ void StrataBank::lock_block(std::uint32_t offset, bool locked) {
   const std::uint32_t index = chip_block_index((offset / bus_width()) % chip_words_);
   locked_[index] = locked ? 1 : 0;
 }
-void StrataBank::lock_all(bool locked) { std::fill(locked_.begin(), locked_.end(), locked); }
+void StrataBank::lock_all(bool locked) {
+  std::fill(locked_.begin(), locked_.end(), locked);
+}
 bool StrataBank::block_locked(std::uint32_t offset) const {
   return locked_[chip_block_index((offset / bus_width()) % chip_words_)] != 0;
 }
@@ -97,7 +99,9 @@ void StrataBank::set_word(std::uint32_t c, std::uint32_t word, std::uint16_t val
   contents_[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-bool StrataBank::busy(const Chip& chip) const { return clock::now_us() < chip.busy_until_us; }
+bool StrataBank::busy(const Chip& chip) const {
+  return clock::now_us() < chip.busy_until_us;
+}
 
 void StrataBank::static_bus(const StaticBus& bus) {
   ++updates_;
@@ -136,43 +140,70 @@ std::uint32_t StrataBank::drive_data(std::uint32_t& mask) const {
 
 std::uint16_t StrataBank::cfi(std::uint32_t index) const {
   const bool bottom = type_.bottom_parameters;
-  const std::uint32_t main_blocks = (chip_words_ - (bottom ? main_block_words : 0)) /
-                                    main_block_words;
+  const std::uint32_t main_blocks =
+      (chip_words_ - (bottom ? main_block_words : 0)) / main_block_words;
   switch (index) {
-    case 0x10: return 'Q';
-    case 0x11: return 'R';
-    case 0x12: return 'Y';
-    case 0x13: return 0x01;  // Intel command set
-    case 0x15: return 0x31;  // extended table
-    case 0x1B: return 0x27;
-    case 0x1C: return 0x36;
-    case 0x1F: return type_.cfi_word_1f;
-    case 0x20: return 0x08;
-    case 0x21: return 0x0A;
-    case 0x23: return 0x01;
-    case 0x24: return 0x01;
-    case 0x25: return 0x02;
-    case 0x27: return static_cast<std::uint16_t>(type_.size_log2);
-    case 0x28: return 0x01;  // x16
-    case 0x2A: return static_cast<std::uint16_t>(type_.buffer_log2);
-    case 0x2C: return bottom ? 2 : 1;
+    case 0x10:
+      return 'Q';
+    case 0x11:
+      return 'R';
+    case 0x12:
+      return 'Y';
+    case 0x13:
+      return 0x01;  // Intel command set
+    case 0x15:
+      return 0x31;  // extended table
+    case 0x1B:
+      return 0x27;
+    case 0x1C:
+      return 0x36;
+    case 0x1F:
+      return type_.cfi_word_1f;
+    case 0x20:
+      return 0x08;
+    case 0x21:
+      return 0x0A;
+    case 0x23:
+      return 0x01;
+    case 0x24:
+      return 0x01;
+    case 0x25:
+      return 0x02;
+    case 0x27:
+      return static_cast<std::uint16_t>(type_.size_log2);
+    case 0x28:
+      return 0x01;  // x16
+    case 0x2A:
+      return static_cast<std::uint16_t>(type_.buffer_log2);
+    case 0x2C:
+      return bottom ? 2 : 1;
     // Region 1: parameter blocks (4 x 32 KiB) or the uniform main blocks.
-    case 0x2D: return static_cast<std::uint16_t>(bottom ? 3 : (main_blocks - 1) & 0xFF);
-    case 0x2E: return static_cast<std::uint16_t>(bottom ? 0 : (main_blocks - 1) >> 8);
-    case 0x2F: return 0x00;
-    case 0x30: return bottom ? 0x80 : 0x02;
-    case 0x31: return static_cast<std::uint16_t>(bottom ? (main_blocks - 1) & 0xFF : 'P');
-    case 0x32: return static_cast<std::uint16_t>(bottom ? (main_blocks - 1) >> 8 : 'R');
-    case 0x33: return bottom ? 0x00 : 'I';
-    case 0x34: return bottom ? 0x02 : '1';
-    default: return 0;
+    case 0x2D:
+      return static_cast<std::uint16_t>(bottom ? 3 : (main_blocks - 1) & 0xFF);
+    case 0x2E:
+      return static_cast<std::uint16_t>(bottom ? 0 : (main_blocks - 1) >> 8);
+    case 0x2F:
+      return 0x00;
+    case 0x30:
+      return bottom ? 0x80 : 0x02;
+    case 0x31:
+      return static_cast<std::uint16_t>(bottom ? (main_blocks - 1) & 0xFF : 'P');
+    case 0x32:
+      return static_cast<std::uint16_t>(bottom ? (main_blocks - 1) >> 8 : 'R');
+    case 0x33:
+      return bottom ? 0x00 : 'I';
+    case 0x34:
+      return bottom ? 0x02 : '1';
+    default:
+      return 0;
   }
 }
 
 std::uint16_t StrataBank::chip_read(std::uint32_t c, std::uint32_t word) const {
   const Chip& chip = chips_[c];
   switch (chip.mode) {
-    case Mode::array: return get_word(c, word);
+    case Mode::array:
+      return get_word(c, word);
     case Mode::status:
       return static_cast<std::uint16_t>(chip.status | (busy(chip) ? 0 : sr_ready));
     case Mode::identifier: {
@@ -183,7 +214,8 @@ std::uint16_t StrataBank::chip_read(std::uint32_t c, std::uint32_t word) const {
       if (within == 2) return locked_[chip_block_index(word)] ? 1 : 0;
       return 0;
     }
-    case Mode::cfi: return cfi(word & 0xFF);
+    case Mode::cfi:
+      return cfi(word & 0xFF);
   }
   return 0xFFFF;
 }
@@ -206,11 +238,21 @@ void StrataBank::chip_write(std::uint32_t c, std::uint32_t word, std::uint16_t v
   switch (chip.expect) {
     case Expect::command:
       switch (cmd) {
-        case 0xFF: chip.mode = Mode::array; break;
-        case 0x90: chip.mode = Mode::identifier; break;
-        case 0x98: chip.mode = Mode::cfi; break;
-        case 0x70: chip.mode = Mode::status; break;
-        case 0x50: chip.status = 0; break;
+        case 0xFF:
+          chip.mode = Mode::array;
+          break;
+        case 0x90:
+          chip.mode = Mode::identifier;
+          break;
+        case 0x98:
+          chip.mode = Mode::cfi;
+          break;
+        case 0x70:
+          chip.mode = Mode::status;
+          break;
+        case 0x50:
+          chip.status = 0;
+          break;
         case 0x20:
           chip.block = block, chip.expect = Expect::erase_confirm, chip.mode = Mode::status;
           break;
@@ -220,10 +262,13 @@ void StrataBank::chip_write(std::uint32_t c, std::uint32_t word, std::uint16_t v
         case 0xE8:
           chip.block = block, chip.expect = Expect::count, chip.mode = Mode::status;
           break;
-        case 0x40: case 0x10:
+        case 0x40:
+        case 0x10:
           chip.block = block, chip.expect = Expect::word_data, chip.mode = Mode::status;
           break;
-        default: sequence_error(); break;
+        default:
+          sequence_error();
+          break;
       }
       return;
     case Expect::erase_confirm: {
@@ -236,9 +281,9 @@ void StrataBank::chip_write(std::uint32_t c, std::uint32_t word, std::uint16_t v
       }
       const std::uint32_t words = chip_block_words(block);
       const bool parameter = words == parameter_block_words;
-      chip.busy_until_us = faults_.stuck_busy
-                               ? forever
-                               : now + (parameter ? type_.parameter_erase_us : type_.block_erase_us);
+      chip.busy_until_us =
+          faults_.stuck_busy ? forever
+                             : now + (parameter ? type_.parameter_erase_us : type_.block_erase_us);
       if (faults_.erase_error) {
         chip.status |= sr_erase;
         return;

@@ -16,11 +16,11 @@ namespace dz::sim {
 struct StrataChipType {
   const char* name;
   std::uint16_t device_code;
-  std::uint32_t size_log2;       // bytes per chip (CFI word 0x27)
-  std::uint32_t buffer_log2;     // write-buffer bytes (CFI word 0x2A)
-  std::uint16_t cfi_word_1f;     // typical word-program time exponent
-  bool bottom_parameters;        // four 32 KiB parameter blocks at the bottom
-  bool unlock_clears_all;        // J3: block unlock clears every lock bit at once
+  std::uint32_t size_log2;    // bytes per chip (CFI word 0x27)
+  std::uint32_t buffer_log2;  // write-buffer bytes (CFI word 0x2A)
+  std::uint16_t cfi_word_1f;  // typical word-program time exponent
+  bool bottom_parameters;     // four 32 KiB parameter blocks at the bottom
+  bool unlock_clears_all;     // J3: block unlock clears every lock bit at once
   std::uint32_t block_erase_us;
   std::uint32_t parameter_erase_us;
   std::uint32_t buffer_program_us;
@@ -74,8 +74,15 @@ class StrataBank final : public BusDevice {
 
  private:
   enum class Mode : std::uint8_t { array, status, identifier, cfi };
-  enum class Expect : std::uint8_t { command, erase_confirm, lock_confirm, count, data, confirm,
-                                     word_data };
+  enum class Expect : std::uint8_t {
+    command,
+    erase_confirm,
+    lock_confirm,
+    count,
+    data,
+    confirm,
+    word_data
+  };
   struct Chip {
     Mode mode = Mode::array;
     Expect expect = Expect::command;

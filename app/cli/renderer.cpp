@@ -185,7 +185,7 @@ void Renderer::draw_block_locked() {
   }
   if (total_bar_visible_) {
     lines.push_back("Total: " + bar(total_pos_, total_max_, 40));
-    lines.push_back(time_text_);
+    if (!time_text_.empty()) lines.push_back(time_text_);
   }
   if (!map_.empty())
     for (auto& row : map_rows(map_)) lines.push_back(std::move(row));
@@ -241,8 +241,16 @@ void Renderer::flush_monitor() {
 void Renderer::finish_download_locked() {
   flush_monitor();
   if (live_) {
-    redraw_locked(true);
-    block_lines_ = 0;  // the final state stays on screen
+    // The bars stop where the dialog's last once-a-second update left them, so they are taken
+    // away; the flash map stays on screen as the record of what was written and verified.
+    erase_block_locked();
+    if (!map_.empty()) {
+      for (const auto& row : map_rows(map_)) {
+        std::fwrite(row.data(), 1, row.size(), stdout);
+        std::fputc('\n', stdout);
+      }
+      std::fflush(stdout);
+    }
   } else {
     if (!map_.empty()) {
       int image = 0, written = 0, verified = 0;

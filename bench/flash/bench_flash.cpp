@@ -88,8 +88,12 @@ void scans_per_word(benchmark::State& state, const char* model) {
   module.reset();
   clock::use_real_clock();
 }
-BENCHMARK_CAPTURE(scans_per_word, p30x16, "pxa270-p30x16")->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(scans_per_word, j3x16, "pxa270-j3x16")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(scans_per_word, p30x16, "pxa270-p30x16")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(scans_per_word, j3x16, "pxa270-j3x16")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_bootloader_job_j3x16(benchmark::State& state) {
   clock::use_virtual_clock();
@@ -97,8 +101,9 @@ void BM_bootloader_job_j3x16(benchmark::State& state) {
   testing::TempDir dir;
   std::mt19937 rng(2);
   const std::uint32_t start = 0x80000000, length = 0x40000;
-  const auto path = dir.write(
-      "eboot.bin", testing::make_image(start, length, {{start, testing::random_bytes(rng, length)}}));
+  const auto path =
+      dir.write("eboot.bin",
+                testing::make_image(start, length, {{start, testing::random_bytes(rng, length)}}));
   for (auto _ : state) {
     state.PauseTiming();
     std::string error;
@@ -108,8 +113,8 @@ void BM_bootloader_job_j3x16(benchmark::State& state) {
     reset_options();
     verify_after_write = 1;
     state.ResumeTiming();
-    const int result = start_download_job(ui::no_window, jtag_interface_index, path, 0, start,
-                                          length, 1);
+    const int result =
+        start_download_job(ui::no_window, jtag_interface_index, path, 0, start, length, 1);
     state.PauseTiming();
     if (result != 1) state.SkipWithError("the job failed");
     state.counters["virtual_s"] = double(clock::now_us()) / 1e6;

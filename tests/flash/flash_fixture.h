@@ -44,13 +44,13 @@ class FlashJobTest : public ::testing::Test {
     strata_reset_state();
     nand_reset_state();
     target_description_clear();
-    ui::headless::set_answerer([this](ui::Window, const std::string& text,
-                                      const std::string& caption, unsigned flags) {
-      std::lock_guard guard(lock_);
-      boxes_.push_back({text, caption});
-      if (flags & ui::MB_YESNO) return answer_yes_ ? ui::IDYES : ui::IDNO;
-      return ui::IDOK;
-    });
+    ui::headless::set_answerer(
+        [this](ui::Window, const std::string& text, const std::string& caption, unsigned flags) {
+          std::lock_guard guard(lock_);
+          boxes_.push_back({text, caption});
+          if (flags & ui::MB_YESNO) return answer_yes_ ? ui::IDYES : ui::IDNO;
+          return ui::IDOK;
+        });
     debug::set_sink([this](std::string_view line) {
       std::lock_guard guard(lock_);
       debug_lines_.emplace_back(line);
@@ -74,8 +74,8 @@ class FlashJobTest : public ::testing::Test {
 
   int run_image(const std::string& path, int is_bootloader = 1) {
     const ImageInfo info = classify(path);
-    return start_download_job(ui::no_window, jtag_interface_index, path, 0,
-                              info.header.image_start, info.header.image_length, is_bootloader);
+    return start_download_job(ui::no_window, jtag_interface_index, path, 0, info.header.image_start,
+                              info.header.image_length, is_bootloader);
   }
   int run_raw(const std::string& path, std::uint32_t start) {
     const ImageInfo info = classify(path);

@@ -51,8 +51,8 @@ TEST_P(StrataModels, BootloaderWithVerifyLandsByteForByte) {
 INSTANTIATE_TEST_SUITE_P(
     Models, StrataModels,
     ::testing::Values(
-        StrataCase{"pxa270-j3x16", "Flash Type: Intel StrataFlash J3 16Bit (CS0: 16MB, CS1: 0MB)\r\n",
-                   16},
+        StrataCase{"pxa270-j3x16",
+                   "Flash Type: Intel StrataFlash J3 16Bit (CS0: 16MB, CS1: 0MB)\r\n", 16},
         StrataCase{"pxa270-k3x32-cs1",
                    "Flash Type: Intel StrataFlash K3 32Bit (CS0: 32MB, CS1: 32MB)\r\n", 32},
         StrataCase{"pxa270-p30x16",
@@ -123,8 +123,9 @@ TEST_F(StrataJob, FaultsGiveTheirMessagesAndFailTheJob) {
   auto& faults = m.strata_banks()[0]->faults();
   const auto path = dir_.write("a.nb0", std::vector<std::uint8_t>(0x100, 0x11));
   verify_after_write = 1;
-  const auto image = dir_.write("a.bin", make_image(0x80000000, 0x100,
-                                                    {{0x80000000, std::vector<std::uint8_t>(0x100, 0x11)}}));
+  const auto image = dir_.write(
+      "a.bin",
+      make_image(0x80000000, 0x100, {{0x80000000, std::vector<std::uint8_t>(0x100, 0x11)}}));
 
   faults.erase_error = true;
   EXPECT_EQ(run_raw(path, 0x80000000), 0);

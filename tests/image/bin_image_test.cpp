@@ -143,12 +143,12 @@ TEST(BinImageReader, OneRecordYieldsItsIndexThenTheTerminator) {
 TEST(BinImageReader, RandomImagesReadBackEveryByteAtItsAddress) {
   TempDir dir;
   std::mt19937 rng(20240611);
-  for (int round = 0; round < 25; ++round) {
+  for (int round = 0; round < 12; ++round) {
     const std::uint32_t start = 0x80000000u + static_cast<std::uint32_t>(rng() % 0x100) * 0x1000;
     const std::uint32_t length = 0x8000 + static_cast<std::uint32_t>(rng() % 0x20000);
-    const auto records = testing::random_records(rng, start, length, 1 + round % 12, 5000);
+    const auto records = testing::random_records(rng, start, length, 1 + round, round == 0 ? 300 : 5000);
     const auto path = dir.write("r.bin", make_image(start, length, records));
-    const std::uint32_t piece = 1 + static_cast<std::uint32_t>(rng() % 2048);
+    const std::uint32_t piece = round == 0 ? 1 : 1 + static_cast<std::uint32_t>(rng() % 2048);
     int count = 0;
     const auto bytes = read_all(path, piece, count);
     ASSERT_EQ(count, static_cast<int>(records.size()) + 1);

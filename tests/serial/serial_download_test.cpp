@@ -17,9 +17,15 @@
 
 namespace dz {
 
-// The table of this suite: the real serial record, the others empty.
+// The table of this suite: the real serial record, the others without operations.
+constexpr DownloadInterface empty_record(const char* name) {
+  DownloadInterface record{};
+  for (std::size_t i = 0; name[i] != 0 && i + 1 < sizeof record.name; ++i) record.name[i] = name[i];
+  return record;
+}
 const DownloadInterface download_interfaces[interface_count] = {
-    {"JTag Interface"}, serial_download_interface, {"USB Interface"}, {"Ethernet Interface"}};
+    empty_record("JTag Interface"), serial_download_interface, empty_record("USB Interface"),
+    empty_record("Ethernet Interface")};
 
 namespace {
 

@@ -56,8 +56,10 @@ TEST_F(StrataModel, IdentifierAndCfiOfEachChip) {
   struct Case {
     const StrataChipType* type;
     std::uint32_t device, size_log2, buffer_log2, word_1f;
-  } cases[] = {{&strata_j3_128(), 0x18, 24, 5, 8},       {&strata_k3_128(), 0x8802, 24, 6, 8},
-               {&strata_p30b_128(), 0x881B, 24, 6, 8},   {&strata_p30b_256_1k(), 0x8922, 25, 10, 9},
+  } cases[] = {{&strata_j3_128(), 0x18, 24, 5, 8},
+               {&strata_k3_128(), 0x8802, 24, 6, 8},
+               {&strata_p30b_128(), 0x881B, 24, 6, 8},
+               {&strata_p30b_256_1k(), 0x8922, 25, 10, 9},
                {&strata_p33b_128(), 0x8821, 24, 6, 8}};
   for (const auto& c : cases) {
     StrataBank bank(*c.type, 1, 0);
