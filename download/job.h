@@ -3,6 +3,7 @@
 // erases, transfers (whole-file streaming or section-wise with verify) and closes.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/ui.h"
 

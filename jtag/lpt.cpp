@@ -50,8 +50,8 @@ int lpt_open() {
   if (port_driver_needed) {
     char path[256];
     if (!driver_path(path)) {
-      debug_print("Port driver path too long: start-up directory of %zu characters",
-                  startup_directory.size());
+      debug_print("Port driver path too long: start-up directory of %lu characters",
+                  static_cast<unsigned long>(startup_directory.size()));
       report_port_failure();
       port_io::port_driver_remove(driver_service);
       return 0;

@@ -162,7 +162,10 @@ std::vector<std::string> list_ports_under(const std::string&, const std::string&
 bool port_exists(const std::string& name) {
   if (name.empty()) return false;
   HANDLE h = create_port(name);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD e = GetLastError();
+    return e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND && e != ERROR_INVALID_NAME;
+  }
   CloseHandle(h);
   return true;
 }

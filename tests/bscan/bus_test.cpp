@@ -97,7 +97,9 @@ TEST_P(StaticBusCycles, WordWriteAndReadOnEveryChipSelect) {
     }
     EXPECT_TRUE(s.probe.buses[0].nwe);
     EXPECT_FALSE(s.probe.buses[1].nwe);  // strobe low until the next phase
-    if (cpu_type == cpu_pxa270) EXPECT_FALSE(s.probe.buses[1].rd_nwr);
+    if (cpu_type == cpu_pxa270) {
+      EXPECT_FALSE(s.probe.buses[1].rd_nwr);
+    }
 
     s.probe.buses.clear();
     bs_bus_cycle(bus_read, address, 0, 0);
@@ -106,7 +108,9 @@ TEST_P(StaticBusCycles, WordWriteAndReadOnEveryChipSelect) {
     EXPECT_FALSE(s.probe.buses[0].noe);
     EXPECT_TRUE(s.probe.buses[0].nwe);
     EXPECT_EQ(s.probe.buses[0].data_driven, 0u);  // released for the chip
-    if (cpu_type == cpu_pxa270) EXPECT_TRUE(s.probe.buses[0].rd_nwr);
+    if (cpu_type == cpu_pxa270) {
+      EXPECT_TRUE(s.probe.buses[0].rd_nwr);
+    }
     EXPECT_TRUE(s.probe.buses[1].noe);
     EXPECT_EQ(got,
               Probe::word_for(address & 0x03FFFFFF, static_cast<std::uint8_t>(0x3F & ~(1u << cs))))

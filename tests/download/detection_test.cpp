@@ -76,11 +76,27 @@ TEST_F(Detection, ConnectionHelpOpensTheInterfacesTopic) {
   EXPECT_THAT(commands, ElementsAre(help::HH_DISPLAY_TOPIC, help::HH_DISPLAY_TOPIC));
 }
 
-TEST(Help, WithoutAHandlerNothingIsShownAndTheResultIsZero) {
+TEST(Help, HandlerTakesRequestsAndCanBeReplaced) {
+  int first = 0;
+  int second = 0;
+  help::set_handler([&](ui::Window, const std::string&, unsigned, std::uintptr_t) {
+    ++first;
+    return std::intptr_t{11};
+  });
+  EXPECT_EQ(help::html_help(ui::no_window, "a.chm::/b.htm", help::HH_DISPLAY_TOPIC, 0), 11);
+  auto previous =
+      help::set_handler([&](ui::Window owner, const std::string& topic, unsigned, std::uintptr_t) {
+        ++second;
+        EXPECT_EQ(owner, ui::Window{42});
+        EXPECT_EQ(topic, "x.chm::/y.htm");
+        return std::intptr_t{22};
+      });
+  EXPECT_EQ(help::html_help(42, "x.chm::/y.htm", help::HH_DISPLAY_TOPIC, 0), 22);
+  ASSERT_TRUE(previous);
+  EXPECT_EQ(previous(0, "", 0, 0), 11);
+  EXPECT_EQ(first, 2);
+  EXPECT_EQ(second, 1);
   help::set_handler(nullptr);
-  EXPECT_EQ(help::platform_html_help(ui::no_window, "DividezUrirer.chm::/ConnectionJtag.htm",
-                                     help::HH_DISPLAY_TOPIC, 0),
-            0);
 }
 
 }  // namespace

@@ -284,6 +284,8 @@ TEST_F(Discovery, SettingsDialogListsAnnouncedModulesAndTakesOk) {
       threads::Thread::start([&] { result = ethernet_settings_dialog(main.dlg.load()); });
   ui::Window dlg = ui::headless::wait_for_dialog(IDD_ETHERNET_SETTINGS, 3000);
   ASSERT_NE(dlg, ui::no_window);
+  // The listener starts last in the dialog's initialisation.
+  ASSERT_TRUE(wait_until([] { return listener_stop.load() == 0; }));
   EXPECT_TRUE(ui::is_checked(dlg, IDC_ACCEPT_ALL));
   EXPECT_FALSE(ui::is_checked(dlg, IDC_FAST_DOWNLOAD));
   EXPECT_EQ(ui::text(dlg, IDC_MODULE_BOX), "<no device>");
@@ -319,6 +321,8 @@ TEST_F(Discovery, SettingsDialogCancelKeepsOptionsAndShowsRestoredDetails) {
   auto ui_thread = threads::Thread::start([&] { ethernet_settings_dialog(ui::no_window); });
   ui::Window dlg = ui::headless::wait_for_dialog(IDD_ETHERNET_SETTINGS, 3000);
   ASSERT_NE(dlg, ui::no_window);
+  // The listener starts last in the dialog's initialisation.
+  ASSERT_TRUE(wait_until([] { return listener_stop.load() == 0; }));
   ASSERT_TRUE(wait_until([&] { return ui::list_count(dlg, IDC_DEVICE_DETAILS) == 11; }));
   EXPECT_EQ(ui::combo_selection(dlg, IDC_MODULE_BOX), 1);
   EXPECT_EQ(ui::list_item(dlg, IDC_DEVICE_DETAILS, 0), "Device Info is:\t\tinvalid");

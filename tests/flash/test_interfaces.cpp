@@ -7,9 +7,12 @@ namespace dz {
 
 const DownloadInterface download_interfaces[interface_count] = {
     jtag_download_interface,
-    DownloadInterface{"Serial Interface"},
-    DownloadInterface{"USB Interface"},
-    DownloadInterface{"Ethernet Interface"},
+    DownloadInterface{"Serial Interface", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, 1, nullptr},
+    DownloadInterface{"USB Interface", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, 1, nullptr},
+    DownloadInterface{"Ethernet Interface", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, 1, nullptr},
 };
 
 }  // namespace dz

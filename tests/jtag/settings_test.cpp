@@ -12,6 +12,12 @@
 namespace dz::test {
 namespace {
 
+ui::Command command(int id) {
+  ui::Command c;
+  c.id = id;
+  return c;
+}
+
 class JtagSettings : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -26,7 +32,7 @@ class JtagSettings : public ::testing::Test {
       ui::Window dlg = ui::headless::wait_for_dialog(IDD_JTAG_SETTINGS, 5000);
       if (dlg == ui::no_window) return;
       user(dlg);
-      if (ui::is_open(dlg)) ui::send_command(dlg, {ui::IDCANCEL});
+      if (ui::is_open(dlg)) ui::send_command(dlg, command(ui::IDCANCEL));
     });
     EXPECT_EQ(jtag_settings_dialog(ui::no_window), 1);
     worker.join();
@@ -62,10 +68,10 @@ TEST_F(JtagSettings, WigglerChoiceIsStoredAndHidesTheSpeed) {
   jtag_speed_hz = 1000000;
   run_dialog([](ui::Window dlg) {
     ui::check_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, IDC_JTAG_WIGGLER);
-    ui::send_command(dlg, {IDC_JTAG_WIGGLER});
+    ui::send_command(dlg, command(IDC_JTAG_WIGGLER));
     EXPECT_FALSE(ui::is_visible(dlg, IDC_JTAG_SPEED));
     ui::set_text(dlg, IDC_JTAG_SPEED, "");
-    ui::send_command(dlg, {ui::IDOK});
+    ui::send_command(dlg, command(ui::IDOK));
     EXPECT_FALSE(ui::is_open(dlg));
   });
   EXPECT_EQ(jtag_interface, 2u);
@@ -90,7 +96,7 @@ TEST_F(JtagSettings, SpeedFieldValues) {
                                 {"-5", 12000000u}}) {
     run_dialog([&](ui::Window dlg) {
       ui::set_text(dlg, IDC_JTAG_SPEED, text);
-      ui::send_command(dlg, {ui::IDOK});
+      ui::send_command(dlg, command(ui::IDOK));
     });
     EXPECT_EQ(jtag_speed_hz, expected) << text;
   }
@@ -101,7 +107,7 @@ TEST_F(JtagSettings, UnknownInterfaceIsReportedAndOkStoresUsb) {
   run_dialog([](ui::Window dlg) {
     for (int id = IDC_JTAG_BELVONA; id <= IDC_JTAG_USB; ++id) EXPECT_FALSE(ui::is_checked(dlg, id));
     EXPECT_FALSE(ui::is_visible(dlg, IDC_JTAG_SPEED));
-    ui::send_command(dlg, {ui::IDOK});
+    ui::send_command(dlg, command(ui::IDOK));
     // The USB library cannot be loaded here: the dialog stays open with 4 already in force.
     EXPECT_TRUE(ui::is_open(dlg));
   });

@@ -2,6 +2,8 @@
 // The same cases run on the in-memory store and on the platform's own store.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "platform/settings.h"
@@ -88,6 +90,32 @@ TEST(SettingsPlatform, RoundTripInTheDefaultStore) {
   // at (the file tests below cover that store in depth).
   use_platform_store();
   exercise_store();
+}
+
+TEST(SettingsFileStore, RoundTripOnEveryPlatform) {
+  // The TOML file store works on Windows too (the command line's settings file, tests).
+  namespace fs = std::filesystem;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path dir = fs::temp_directory_path() / ("dz-settings-" + std::to_string(stamp));
+  const std::string path = (dir / "sub" / "settings.toml").string();
+  use_file_store(path);
+  EXPECT_EQ(store_path(), path);
+  exercise_store();
+  EXPECT_TRUE(fs::exists(path));
+  use_memory_store();
+  use_file_store(path);  // read back from the file alone
+  auto key = open_key(test_key);
+  ASSERT_TRUE(key);
+  std::string s;
+  EXPECT_TRUE(key->read_string("Image0", s, 256));
+  EXPECT_EQ(s, "C:\\images\\nk.bin");
+  std::uint32_t n = 0;
+  EXPECT_TRUE(key->read_dword("JTAGInterface", n));
+  EXPECT_EQ(n, 4u);
+  key.reset();
+  use_platform_store();
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }
 
 }  // namespace

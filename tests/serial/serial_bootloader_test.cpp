@@ -59,6 +59,7 @@ Port open_line(const SerialBootloader& module) {
 }
 
 TEST(SerialBootloader, SaysNothingUntilTheLineIsOpenedThenBannerAndSequence) {
+  DZ_REQUIRE_PTY();
   auto module = start({});
   EXPECT_FALSE(module->wait_ready_sent(1, 200));
   Port port = open_line(*module);
@@ -69,6 +70,7 @@ TEST(SerialBootloader, SaysNothingUntilTheLineIsOpenedThenBannerAndSequence) {
 }
 
 TEST(SerialBootloader, LongBannerAndSplitSequence) {
+  DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.banner_bytes = 3000;
   config.split_ready = true;
@@ -84,6 +86,7 @@ TEST(SerialBootloader, LongBannerAndSplitSequence) {
 }
 
 TEST(SerialBootloader, BrokenStartThenACleanSequence) {
+  DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.broken_prefix = true;
   config.split_pause_ms = 50;
@@ -96,6 +99,7 @@ TEST(SerialBootloader, BrokenStartThenACleanSequence) {
 }
 
 TEST(SerialBootloader, ReceivesAndChecksTheExpectedImage) {
+  DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.expected = test::random_bytes(100000, 7);
   config.progress_every = 32 * 1024;
@@ -119,6 +123,7 @@ TEST(SerialBootloader, ReceivesAndChecksTheExpectedImage) {
 }
 
 TEST(SerialBootloader, ReportsTheFirstWrongByte) {
+  DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.expected = test::random_bytes(5000, 8);
   config.split_pause_ms = 10;
@@ -134,6 +139,7 @@ TEST(SerialBootloader, ReportsTheFirstWrongByte) {
 }
 
 TEST(SerialBootloader, FollowsAWindowsCeImageToItsTerminator) {
+  DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.split_pause_ms = 10;
   auto module = start(config);
@@ -147,6 +153,7 @@ TEST(SerialBootloader, FollowsAWindowsCeImageToItsTerminator) {
 }
 
 TEST(SerialBootloader, BootsAgainForTheNextProgramAfterAnImage) {
+  DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.split_pause_ms = 10;
   config.expected = test::random_bytes(10, 1);
@@ -165,6 +172,7 @@ TEST(SerialBootloader, BootsAgainForTheNextProgramAfterAnImage) {
 }
 
 TEST(SerialBootloader, VanishingClosesTheLine) {
+  DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.split_pause_ms = 10;
   auto module = start(config);
@@ -176,6 +184,7 @@ TEST(SerialBootloader, VanishingClosesTheLine) {
 }
 
 TEST(SerialBootloaderTarget, AttachPointsTheSerialInterfaceAtThePseudoTerminal) {
+  DZ_REQUIRE_PTY();
   const TargetModel* model = find_target_model("serial-bootloader");
   ASSERT_NE(model, nullptr);
   EXPECT_STREQ(model->interface, "serial");
@@ -191,6 +200,7 @@ TEST(SerialBootloaderTarget, AttachPointsTheSerialInterfaceAtThePseudoTerminal) 
 }
 
 TEST(SerialBootloaderTarget, BadOptionsAreRefusedWithAReason) {
+  DZ_REQUIRE_PTY();
   const TargetModel* model = find_target_model("serial-bootloader");
   ASSERT_NE(model, nullptr);
   std::string error;

@@ -40,6 +40,7 @@ class SerialJob : public test::SerialTest {
   void SetUp() override {
     SerialTest::SetUp();
     log = std::make_unique<EventLog>();
+    DZ_REQUIRE_PTY();
   }
   void TearDown() override {
     module.reset();

@@ -8,6 +8,7 @@
 #include "download/interface.h"
 #include "download/options.h"
 #include "platform/clock.h"
+#include "platform/serial_port.h"
 #include "platform/settings.h"
 #include "serial/serial_download.h"
 
@@ -115,6 +116,12 @@ std::vector<std::uint8_t> wince_image(const std::vector<std::size_t>& record_siz
   put32(image, 0x80001000);  // entry point
   put32(image, 0);
   return image;
+}
+
+bool pseudo_terminals_available() {
+  serial::PseudoTerminal pty;
+  std::string error;
+  return serial::open_pseudo_terminal(pty, error);
 }
 
 void SerialTest::SetUp() {

@@ -49,6 +49,13 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
 std::vector<std::uint8_t> wince_image(const std::vector<std::size_t>& record_sizes,
                                       std::uint32_t seed);
 
+// Pseudo-terminals stand in for the far end of a line. Where there are none (the Windows build),
+// the tests that need one are skipped.
+bool pseudo_terminals_available();
+#define DZ_REQUIRE_PTY()                                \
+  if (!::dz::test::pseudo_terminals_available()) \
+  GTEST_SKIP() << "no pseudo-terminals on this platform"
+
 // Resets the serial interface, the settings store (in memory), the headless host and the flags.
 class SerialTest : public ::testing::Test {
  protected:

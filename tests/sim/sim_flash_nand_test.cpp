@@ -44,10 +44,11 @@ class NandModel : public ::testing::Test {
     a.nand_port(p);
     return static_cast<std::uint16_t>((v & mask) | (~mask & 0xFFFF));
   }
-  void large_address(NandArray& a, std::uint32_t column, std::uint32_t row, std::uint32_t rows) {
-    address(a, column & 0xFF);
-    address(a, (column >> 8) & 0x0F);
-    for (std::uint32_t i = 0; i < rows; ++i) address(a, (row >> (8 * i)) & 0xFF);
+  void large_address(NandArray& a, std::uint32_t column, std::uint32_t row, std::uint32_t rows,
+                     std::uint32_t cs = 0) {
+    address(a, column & 0xFF, cs);
+    address(a, (column >> 8) & 0x0F, cs);
+    for (std::uint32_t i = 0; i < rows; ++i) address(a, (row >> (8 * i)) & 0xFF, cs);
   }
   void wait_ready(NandArray& a) {
     for (int i = 0; i < 10000 && !a.ready(); ++i) clock::sleep_ms(1);
@@ -174,7 +175,7 @@ TEST_F(NandModel, InjectedFaultsAndChipSelects) {
   NandChip& c1 = a.add(nand_hynix_dc(), 1, 0);
   c1.faults().program_fail = true;
   command(a, 0x80, 1);
-  large_address(a, 0, 5, 3);
+  large_address(a, 0, 5, 3, 1);
   cycle(a, false, false, 0x00, 1);
   command(a, 0x10, 1);
   wait_ready(a);

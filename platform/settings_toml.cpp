@@ -1,12 +1,7 @@
 // The settings file: a TOML document with one table per key. Every write rewrites the file
-// atomically (temporary file, fsync, rename), so a crash never leaves half a file. A file that
+// atomically (file::write_atomically), so a crash never leaves half a file. A file that
 // cannot be parsed is reported once, moved aside to "<path>.corrupt", and defaults apply.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -189,31 +184,11 @@ void load_locked(FileData& f) {
   f.data.clear();
 }
 
-bool write_all(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool save_locked(const FileData& f) {
   std::error_code ec;
   const std::filesystem::path target(f.path);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-  const std::string temp = f.path + ".tmp." + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = write_all(fd, file::format(f.data)) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temp.c_str(), f.path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return file::write_atomically(f.path, file::format(f.data));
 }
 
 class FileKey final : public Key {
