@@ -5,6 +5,7 @@
 #include "jtag/lpt.h"
 #include "jtag/usb_adapter.h"
 #include "platform/clock.h"
+#include "platform/debug.h"
 #include "platform/port_io.h"
 
 namespace dz {
@@ -151,15 +152,32 @@ int jtag_reset_tap(int pulse) {
   return 1;
 }
 
+namespace {
+// A simulated module has no USB adapter: while one is installed, a USB choice runs on the
+// Belvona parallel cable for as long as the cable is open, and the user's choice is put back at
+// close so that it is what the settings keep.
+std::uint32_t usb_kind_on_hold = 0;
+}  // namespace
+
 int jtag_open_cable() {
+  if (is_usb() && port_io::simulated_port() != nullptr) {
+    usb_kind_on_hold = jtag_interface;
+    jtag_interface = 0;
+    debug_info("simulated module: the USB adapter choice runs on the parallel cable");
+  }
   if (is_usb()) return usb_open();
   return lpt_open();
 }
 
 int jtag_close_cable() {
-  if (is_parallel()) return lpt_close();
-  if (is_usb()) return usb_close();
-  return 1;
+  int result = 1;
+  if (is_parallel()) result = lpt_close();
+  else if (is_usb()) result = usb_close();
+  if (usb_kind_on_hold != 0) {
+    jtag_interface = usb_kind_on_hold;
+    usb_kind_on_hold = 0;
+  }
+  return result;
 }
 
 }  // namespace dz

@@ -79,9 +79,4 @@ std::unique_ptr<Store> make_platform_store() {
   return std::make_unique<RegistryStore>();
 }
 
-// There is no TOML reader in the Windows build; the registry is the store there.
-std::unique_ptr<Store> make_file_store(const std::string&) {
-  return nullptr;
-}
-
 }  // namespace dz::settings

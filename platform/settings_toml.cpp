@@ -267,8 +267,4 @@ std::unique_ptr<Store> make_file_store(const std::string& path) {
   return std::make_unique<FileStore>(path);
 }
 
-std::unique_ptr<Store> make_platform_store() {
-  return make_file_store(file::default_path());
-}
-
 }  // namespace dz::settings
