@@ -32,7 +32,7 @@ std::unique_ptr<Key> open_key(std::string_view subkey);
 // Store selection. The default is the platform's store (registry / the TOML file).
 void use_platform_store();
 void use_file_store(const std::string& path);  // a TOML file at `path`
-void use_memory_store();                        // an empty in-memory store
+void use_memory_store();                       // an empty in-memory store
 // Path of the TOML file in use ("" for the registry or memory).
 std::string store_path();
 

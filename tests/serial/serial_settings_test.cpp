@@ -70,6 +70,8 @@ void with_dialog(const std::function<void(ui::Window)>& user) {
   threads::Thread t = threads::Thread::start([&] {
     const ui::Window dlg = ui::headless::wait_for_dialog(IDD_SERIAL_SETTINGS, 2000);
     ASSERT_NE(dlg, ui::no_window);
+    // A command is handled only after the dialog's initialisation: wait for that.
+    ui::send_command(dlg, ui::Command{});
     user(dlg);
   });
   EXPECT_EQ(serial_settings_dialog(ui::no_window), 1);

@@ -52,7 +52,7 @@ std::vector<std::uint8_t> wince_image(const std::vector<std::size_t>& record_siz
 // Pseudo-terminals stand in for the far end of a line. Where there are none (the Windows build),
 // the tests that need one are skipped.
 bool pseudo_terminals_available();
-#define DZ_REQUIRE_PTY()                                \
+#define DZ_REQUIRE_PTY()                         \
   if (!::dz::test::pseudo_terminals_available()) \
   GTEST_SKIP() << "no pseudo-terminals on this platform"
 
