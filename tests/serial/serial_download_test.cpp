@@ -189,6 +189,15 @@ TEST_F(SerialJob, PortThatCannotBeOpenedStopsBeforeTheDownloadDialog) {
   EXPECT_FALSE(log->opened(IDD_DOWNLOAD));
 }
 
+TEST_F(SerialJob, OpenOfAPortThatWentAwayFailsWithItsOwnMessage) {
+  set_com_port_name("/dev/dz-no-such-port");
+  EXPECT_EQ(serial_open(ui::no_window), 0);
+  EXPECT_EQ(log->boxes(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
+  std::uint8_t piece[4] = {1, 2, 3, 4};
+  EXPECT_EQ(serial_write(piece, 0x80000000, 4), 0);  // nothing open: nothing written
+  EXPECT_EQ(serial_close(), 1);
+}
+
 TEST_F(SerialJob, AbortWhileWaitingForTheModuleEndsTheJobQuietly) {
   serial::PseudoTerminal silent;  // a line on which nothing ever answers
   std::string error;
