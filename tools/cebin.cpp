@@ -254,17 +254,17 @@ int main(int argc, char** argv) {
 
   std::vector<Record> records;
   if (*make) {
-    for (const std::string& spec : record_specs) {
-      std::size_t equals = spec.find('=');
+    for (const std::string& item : record_specs) {
+      std::size_t equals = item.find('=');
       std::uint64_t address = 0;
-      if (equals == std::string::npos || !parse_number(spec.substr(0, equals), address) ||
+      if (equals == std::string::npos || !parse_number(item.substr(0, equals), address) ||
           address >= address_space) {
-        std::cerr << "cebin: --record expects ADDR=FILE, got '" << spec << "'\n";
+        std::cerr << "cebin: --record expects ADDR=FILE, got '" << item << "'\n";
         return 2;
       }
       Record record{static_cast<std::uint32_t>(address), {}};
-      if (!read_file(spec.substr(equals + 1), record.data)) {
-        std::cerr << "cebin: cannot read " << spec.substr(equals + 1) << "\n";
+      if (!read_file(item.substr(equals + 1), record.data)) {
+        std::cerr << "cebin: cannot read " << item.substr(equals + 1) << "\n";
         return 1;
       }
       records.push_back(std::move(record));

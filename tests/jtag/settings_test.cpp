@@ -6,6 +6,7 @@
 #include "jtag/settings.h"
 #include "platform/settings.h"
 #include "platform/thread.h"
+#include "platform/ui_headless.h"
 #include "resources/resource.h"
 #include "tests/jtag/rig.h"
 
@@ -72,7 +73,7 @@ TEST_F(JtagSettings, WigglerChoiceIsStoredAndHidesTheSpeed) {
     EXPECT_FALSE(ui::is_visible(dlg, IDC_JTAG_SPEED));
     ui::set_text(dlg, IDC_JTAG_SPEED, "");
     ui::send_command(dlg, command(ui::IDOK));
-    EXPECT_FALSE(ui::is_open(dlg));
+    EXPECT_TRUE(ui::headless::wait_closed(dlg, 2000));
   });
   EXPECT_EQ(jtag_interface, 2u);
   EXPECT_EQ(jtag_speed_hz, 1000000u);  // empty field: unchanged

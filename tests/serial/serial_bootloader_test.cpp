@@ -95,6 +95,7 @@ TEST(SerialBootloader, BrokenStartThenACleanSequence) {
   const std::string clean = std::string("\xAA\x55\x55", 3) + seq_text() + seq_text();
   const std::string all = joined(read_until(port, clean));
   EXPECT_TRUE(all.ends_with(clean));
+  EXPECT_TRUE(module->wait_ready_sent(2, 2000));
   EXPECT_EQ(module->ready_count(), 2);
 }
 
@@ -168,6 +169,7 @@ TEST(SerialBootloader, BootsAgainForTheNextProgramAfterAnImage) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   Port again = open_line(*module);
   EXPECT_TRUE(joined(read_until(again, seq_text())).ends_with(seq_text()));
+  EXPECT_TRUE(module->wait_ready_sent(2, 2000));
   EXPECT_EQ(module->ready_count(), 2);
 }
 

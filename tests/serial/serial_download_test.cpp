@@ -131,6 +131,7 @@ TEST_F(SerialJob, BrokenStartHidesTheFirstSequenceAndTheCleanRepetitionIsFound) 
   config.split_pause_ms = 150;
   const std::string path = raw_file(5000, 4, config);
   EXPECT_EQ(run(path, 1, 0x80000000, 5000), 1);
+  EXPECT_TRUE(module->wait_ready_sent(2, 2000));
   EXPECT_EQ(module->ready_count(), 2);
   ASSERT_TRUE(module->wait_result(2000));
   EXPECT_EQ(module->received(), data);
@@ -243,6 +244,7 @@ TEST_F(SerialJob, MonitorIsDoneWhenTheJobReturnsAndTheModuleServesTheNextJob) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(log->events().size(), after_job);  // nothing echoes after close
   ASSERT_EQ(run(path, 1, 0x80000000, 33000), 1);
+  EXPECT_TRUE(module->wait_ready_sent(2, 2000));
   EXPECT_EQ(module->ready_count(), 2);
   ASSERT_TRUE(module->wait_result(2000));
   EXPECT_EQ(module->received(), data);
