@@ -5,6 +5,7 @@
 #include "flash/nand_flash.h"
 #include "flash/strata_flash.h"
 #include "jtag/cable.h"
+#include "jtag/usb_adapter.h"
 #include "platform/clock.h"
 #include "resources/resource.h"
 
@@ -35,9 +36,8 @@ std::uint32_t jtag_detect(ui::Window dialog) {
     jtag_close_cable();
     return 0;
   }
-  // The USB adapter's name when one is open; parallel cables show an empty line, and this build
-  // opens no USB adapter.
-  ui::set_text(dialog, 1023, "");
+  // The USB adapter's name when one is open; parallel cables show an empty line.
+  ui::set_text(dialog, IDC_DETECT_STATUS, usb_device_name);
   jtag_reset_tap(1);
   for (;;) {
     if (cpu_identify()) {

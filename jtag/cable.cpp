@@ -171,8 +171,10 @@ int jtag_open_cable() {
 
 int jtag_close_cable() {
   int result = 1;
-  if (is_parallel()) result = lpt_close();
-  else if (is_usb()) result = usb_close();
+  if (is_parallel())
+    result = lpt_close();
+  else if (is_usb())
+    result = usb_close();
   if (usb_kind_on_hold != 0) {
     jtag_interface = usb_kind_on_hold;
     usb_kind_on_hold = 0;

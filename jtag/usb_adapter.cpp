@@ -9,7 +9,10 @@ int usb_library_available() {
   return 0;
 }
 
+char usb_device_name[128] = "";
+
 int usb_open() {
+  usb_device_name[0] = '\0';
   ui::message_box(ui::no_window,
                   "No compatible USB JTAG Adapter Found. Check USB Cable Connection.", "ERROR",
                   ui::MB_OK);

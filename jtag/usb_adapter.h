@@ -6,6 +6,9 @@
 
 namespace dz {
 
+// Name of the opened USB adapter, upper case; empty while none is open (parallel cables).
+extern char usb_device_name[128];
+
 // 1 when the USB adapter library can be loaded.
 int usb_library_available();
 // Branch of jtag_open_cable: 1 when an adapter is open and initialised, else 0 after a message.

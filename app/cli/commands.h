@@ -21,6 +21,7 @@ struct Globals {
   bool verbose = false;            // -v: debug lines on standard output
   std::string target;              // --target sim:MODEL[,key=value...]
   std::string settings_file;       // --settings FILE
+  std::string port;                // --port: parallel port for this run only (not saved)
   int exit_status = exit_success;  // set by the command that ran
 };
 

@@ -22,6 +22,10 @@ int main(int argc, char** argv) {
   app.add_flag("-v,--verbose", globals.verbose, "Show the debug lines");
   app.add_option("--target", globals.target,
                  "Use a simulated module instead of hardware: sim:MODEL[,key=value...]");
+  app.add_option("--port", globals.port,
+                 "Parallel port for this run only: /dev/parportN, or remote:HOST:PORT for a "
+                 "remote_bitbang server such as dividezurirer-sim (the jtag command's own --port "
+                 "keeps a port in the settings instead)");
   app.add_option("--settings", globals.settings_file,
                  "Settings file (default $DIVIDEZURIRER_SETTINGS, else "
                  "$XDG_CONFIG_HOME/DividezUrirer/settings.toml)");
@@ -36,6 +40,7 @@ int main(int argc, char** argv) {
       "  dividezurirer options --fix-ip 192.168.1.50\n"
       "  dividezurirer image nk.bin --via ethernet\n"
       "  dividezurirer --target sim:MODEL bootloader eboot.bin --verify\n"
+      "  dividezurirer --port remote:127.0.0.1:3335 bootloader eboot.bin\n"
       "Exit status: 0 success, 1 failure, 2 usage, 3 aborted.");
 
   add_info_command(app, globals);

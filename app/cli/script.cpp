@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "platform/debug.h"
 #include "platform/net.h"
+#include "platform/port_io.h"
 #include "platform/settings.h"
 #include "platform/terminal.h"
 #include "platform/thread.h"
@@ -105,6 +106,7 @@ class Environment {
                                       unsigned flags) { return answer(text, caption, flags); });
     ui::headless::set_file_picker([](const std::string&) { return std::optional<std::string>(); });
 
+    port_io::set_port_override(globals.port);
     if (!globals.target.empty() && !attach_target()) {
       status_ = exit_usage;
       return;
@@ -119,6 +121,7 @@ class Environment {
     if (watcher_) watcher_.join();
     if (old_handler_ != SIG_ERR) std::signal(SIGINT, old_handler_);
     session_.reset();
+    port_io::set_port_override("");
     ui::headless::set_answerer(nullptr);
     ui::headless::set_file_picker(nullptr);
     if (globals_.verbose) debug::set_sink(old_sink_);

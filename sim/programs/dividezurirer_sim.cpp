@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/tcp.h"
+#include "sim/jtag_module.h"
 #include "sim/pxa.h"
 #include "sim/remote_bitbang.h"
 
@@ -32,12 +33,15 @@ int main(int argc, char** argv) {
   unsigned port = 0;
   std::string port_file;
   std::string idcode_text;
+  std::string model_name;
   app.add_option("--cpu", cpu_name, "Processor: " + dz::sim::cpu_model_names())
       ->capture_default_str();
   app.add_option("--port", port, "TCP port on 127.0.0.1 (0 = any free port)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--port-file", port_file, "Also write the port number into this file");
   app.add_option("--idcode", idcode_text, "Another IDCODE (hex), e.g. another stepping");
+  app.add_option("--model", model_name,
+                 "A whole module with its flash (e.g. pxa270-j3x16) instead of a bare processor");
   CLI11_PARSE(app, argc, argv);
 
   const dz::sim::CpuModelInfo* info = dz::sim::find_cpu_model(cpu_name);
@@ -58,8 +62,21 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  auto cpu = idcode ? std::make_unique<dz::sim::Pxa>(info->model, *idcode)
-                    : std::make_unique<dz::sim::Pxa>(info->model);
+  std::unique_ptr<dz::sim::JtagModule> module;
+  std::unique_ptr<dz::sim::Pxa> bare_cpu;
+  if (!model_name.empty()) {
+    std::string model_error;
+    module = dz::sim::make_jtag_module(model_name, model_error);
+    if (!module) {
+      std::cerr << "dividezurirer-sim: " << model_error << "\n";
+      return 2;
+    }
+  } else {
+    bare_cpu = idcode ? std::make_unique<dz::sim::Pxa>(info->model, *idcode)
+                      : std::make_unique<dz::sim::Pxa>(info->model);
+  }
+  dz::sim::Pxa* cpu = module ? &module->cpu() : bare_cpu.get();
+  const char* served = module ? model_name.c_str() : info->name;
 
   std::string error;
   dz::tcp::Listener listener =
@@ -70,7 +87,7 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
-  std::printf("dividezurirer-sim: %s (IDCODE 0x%08X) on 127.0.0.1 port %u\n", info->name,
+  std::printf("dividezurirer-sim: %s (IDCODE 0x%08X) on 127.0.0.1 port %u\n", served,
               cpu->tap().config().idcode, listener.port());
   std::fflush(stdout);
   if (!port_file.empty()) {
