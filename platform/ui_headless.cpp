@@ -108,6 +108,7 @@ struct Dialog {
   std::shared_ptr<ThreadQueue> queue;
   std::string caption;
   int icon = 0;
+  bool initialised = false;  // the procedure's init has run: a person could now see it
   bool ended = false;
   bool closed = false;
   std::intptr_t result = 0;
@@ -296,6 +297,11 @@ std::intptr_t run_dialog(int template_id, Window owner, DialogProc proc, std::in
     emit(e);
   }
   if (d->proc.init) d->proc.init(dlg, init_param);
+  {
+    std::lock_guard lock(h.mutex);
+    d->initialised = true;
+  }
+  h.changed.notify_all();
   auto& queue = d->queue;
   for (;;) {
     {
@@ -795,7 +801,7 @@ Window find_open_locked(int template_id) {
   Window found = no_window;
   for (auto& [handle, d] : host().dialogs) {
     // Handles grow, so the last match is the most recently opened.
-    if (d->template_id == template_id && !d->closed) found = handle;
+    if (d->template_id == template_id && d->initialised && !d->closed) found = handle;
   }
   return found;
 }

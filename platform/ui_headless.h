@@ -55,7 +55,8 @@ Answerer set_answerer(Answerer answerer);
 using FilePicker = std::function<std::optional<std::string>(const std::string& initial)>;
 FilePicker set_file_picker(FilePicker picker);
 
-// The most recently opened dialog of that template that is still open, or 0.
+// The most recently opened dialog of that template that is still open and whose init has run
+// (as a person would first see it), or 0.
 Window find_dialog(int template_id);
 // Waits (real time) until a dialog of that template is open; returns it, or 0 on time-out.
 Window wait_for_dialog(int template_id, std::uint32_t timeout_ms);
