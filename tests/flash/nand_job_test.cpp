@@ -1,4 +1,5 @@
 // Downloads into the NAND modules through the job: pages, spare-area codes, the table page.
+#include <algorithm>
 #include <random>
 
 #include "flash/bad_block_table.h"
@@ -100,6 +101,28 @@ TEST_F(NandJob, Pxa310BootMarkerAndTableFromFactoryMarks) {
   EXPECT_EQ(boxes().back().caption, "Bad Block Table");
   EXPECT_EQ(boxes().back().text,
             "3 Bad Blocks\r\n0x0000 -> 0x07ff\r\n0x0005 -> 0x07fe\r\n0x0009 -> 0x07fd\r\n");
+}
+
+TEST_F(NandJob, TableFromFactoryMarksOfAThousandBlockFlash) {
+  auto& m = use_module("pxa320-nand-large");  // 1024 blocks, reserve 1004..1023
+  for (std::uint32_t b : {5u, 9u, 1023u}) m.nand().chip(0).mark_bad(b);
+  answer_yes_ = true;
+  EXPECT_EQ(run_raw(dir_.write("eboot.nb0", std::vector<std::uint8_t>(0x800, 0x5A)), 0x80000000),
+            1);
+  const auto table = nand_page(0x1F800 / 2048);
+  EXPECT_THAT(std::vector<std::uint8_t>(table.begin(), table.begin() + 18),
+              ElementsAre(0x4E, 0x52, 3, 0, 0, 0, 0xFF, 0x03, 5, 0, 0xFE, 0x03, 9, 0, 0xFD, 0x03,
+                          0xFF, 0xFF));
+  const auto lines = debug_lines();
+  const auto at = [&](const std::string& text) {
+    return std::find(lines.begin(), lines.end(), "INFO: " + text + "\r\n") - lines.begin();
+  };
+  // Logged in order: the reserve first, then the data area, then the total.
+  EXPECT_LT(at("Found BAD Block(1023) in the ReplacementBlocks Area"),
+            at("Found BAD Block(5) in the Data Area"));
+  EXPECT_LT(at("Found BAD Block(5) in the Data Area"), at("Found BAD Block(9) in the Data Area"));
+  EXPECT_LT(at("Found BAD Block(9) in the Data Area"), at("Total BAD Blocks: 3"));
+  EXPECT_LT(at("Total BAD Blocks: 3"), static_cast<long>(lines.size()));
 }
 
 TEST_F(NandJob, ReplacementSearchStaysInsideTheReserve) {
