@@ -14,6 +14,7 @@
 #include "ethernet/ethernet_download.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/net.h"
 #include "platform/settings.h"
 #include "platform/udp.h"
 #include "platform/ui_headless.h"
@@ -38,6 +39,7 @@ inline std::vector<std::uint8_t> random_bytes(std::size_t n, std::uint32_t seed)
 class EthernetTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(net::startup());  // Windows Sockets, as program entry does
     clock::use_real_clock();
     settings::use_memory_store();
     ui::headless::reset();
@@ -70,6 +72,7 @@ class EthernetTest : public ::testing::Test {
     ui::headless::reset();
     clock::use_real_clock();
     debug_echo_flag = 1;
+    net::cleanup();
   }
 
   // Starts a module that announces to this test's loader port; the loader's TFTP goes to the
