@@ -42,23 +42,6 @@ bool is_permission_error(int code) {
   return code == EACCES || code == EPERM;
 }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = invalid_handle;
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = invalid_handle;
-  }
-  return *this;
-}
-
-Socket::~Socket() {
-  close();
-}
-
 Socket Socket::create() {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {

@@ -32,23 +32,6 @@ bool is_permission_error(int) {
   return false;
 }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = invalid_handle;
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = invalid_handle;
-  }
-  return *this;
-}
-
-Socket::~Socket() {
-  close();
-}
-
 Socket Socket::create() {
   SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return Socket();
