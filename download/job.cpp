@@ -3,6 +3,7 @@
 #include "download/job.h"
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,93 @@ void set_stage(ui::Window dlg, const char* text) {
   ui::set_text(dlg, IDC_STAGE_TEXT, text);
 }
 
+// The network settings that "Program Fix IP" puts into a bootloader: bytes 4..7 of the image at
+// 0x80000000 hold the IP address, bytes 8..11 the subnet mask, most significant octet first.
+struct IpPatch {
+  bool active = false;
+  std::array<std::uint8_t, 8> bytes{};
+};
+constexpr std::uint32_t fixed_ip_first = fixed_ip_address + 4;
+constexpr std::uint32_t fixed_ip_end = fixed_ip_address + fixed_ip_bytes;
+
+// Puts the patch bytes that fall into the piece [address, address + length) into it, so that
+// each byte is written once, with its final value, by whichever record carries it.
+void apply_ip_patch(const IpPatch& patch, std::uint8_t* piece, std::uint32_t address,
+                    std::uint32_t length) {
+  if (!patch.active) return;
+  for (std::uint32_t i = 0; i < patch.bytes.size(); ++i) {
+    const std::uint32_t at = fixed_ip_first + i - address;  // wraps for bytes before the piece
+    if (at < length) piece[at] = patch.bytes[i];
+  }
+}
+
+bool covered_by(const BinRecordTable& records, int count, std::uint32_t address) {
+  for (int i = 0; i + 1 < count; ++i) {
+    const BinRecord& r = records[static_cast<std::size_t>(i)];
+    if (address - r.address < r.length) return true;
+  }
+  return false;
+}
+
+// Everything about the file that the job depends on, checked before the target is touched (and
+// again right before the erase: detection can take long, and the file may change meanwhile).
+// Shows why and returns false when the job cannot succeed. `patch` receives the fixed-IP bytes
+// and where they go; the first check also tells the user when they have nowhere to go.
+bool check_job_file(const DownloadJob& job, const DownloadInterface& record, bool first_check,
+                    IpPatch& patch) {
+  patch = IpPatch{};
+  // Interfaces that take whole files get the image unchanged and their module reads it; only
+  // files without fixed contents are refused for them.
+  const bool section_wise = job.is_raw == 0 && record.streams_whole_file == 0;
+  auto table = std::make_unique<BinRecordTable>();
+  const ImageCheck check =
+      check_image_file(job.image_path, !section_wise, job.image_start, job.image_length, *table);
+  if (check.fault != ImageFault::none) {
+    show_error("%s", image_fault_text(check, job.image_path).c_str());
+    return false;
+  }
+  if (!section_wise) return true;
+
+  if (rom_offset_enable != 0 && job.is_bootloader == 0) {
+    const std::uint32_t moved = job.image_start + rom_offset;
+    if (std::uint64_t{moved} + job.image_length > std::uint64_t{1} << 32) {
+      show_error("Image Moved by the Offset 0x%.8x Runs Past the End of the Address Space",
+                 rom_offset.load());
+      return false;
+    }
+  }
+
+  if (fix_ip != 0 && job.is_bootloader != 0) {
+    bool placed = false;
+    for (std::uint32_t a = fixed_ip_address; a != fixed_ip_end && !placed; ++a)
+      placed = covered_by(*table, check.record_count, a);
+    if (!placed) {
+      if (first_check) {
+        constexpr const char* text =
+            "Program Fix IP is on, but the image has no data at 0x80000000: "
+            "the IP address and subnet mask are not programmed.";
+        debug_info("%s", text);
+        ui::message_box(ui::no_window, text, "Warning", ui::MB_OK | ui::MB_ICONWARNING);
+      }
+      return true;
+    }
+    for (std::uint32_t a = fixed_ip_first; a != fixed_ip_end; ++a) {
+      if (!covered_by(*table, check.record_count, a)) {
+        show_error("Cannot Program Fix IP: the Image Has No Data at 0x%.8x", a);
+        return false;
+      }
+    }
+    const std::uint32_t ip = fixed_ip;
+    const std::uint32_t subnet = fixed_subnet;
+    patch.active = true;
+    patch.bytes = {static_cast<std::uint8_t>(ip >> 24),     static_cast<std::uint8_t>(ip >> 16),
+                   static_cast<std::uint8_t>(ip >> 8),      static_cast<std::uint8_t>(ip),
+                   static_cast<std::uint8_t>(subnet >> 24), static_cast<std::uint8_t>(subnet >> 16),
+                   static_cast<std::uint8_t>(subnet >> 8),  static_cast<std::uint8_t>(subnet)};
+  }
+  return true;
+}
+
 // Whole-file streaming: the file's bytes, unchanged, in 32 KiB pieces from the start address.
 // Result 1 when the file was sent or the user aborted, 0 when it could not be read or a write
 // failed (the interface has said why).
@@ -115,7 +203,8 @@ int stream_whole_file(ui::Window dlg, const DownloadJob& job, const DownloadInte
 
 // Section-wise transfer of a Windows CE image: record by record in 1 KiB pieces, or the image
 // assembled into one buffer written in 2 KiB pieces when the interface asks for whole blocks.
-int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInterface& record) {
+int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInterface& record,
+                      const IpPatch& patch) {
   BinImageHeader header;
   auto table = std::make_unique<BinRecordTable>();
   BinImageReader reader;
@@ -129,9 +218,6 @@ int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInte
   const int terminator = count - 1;  // the reader ends the table at its terminator
 
   const int verify = verify_after_write;
-  const bool patch_ip = fix_ip != 0 && job.is_bootloader != 0;
-  const std::uint32_t ip = fixed_ip;
-  const std::uint32_t subnet = fixed_subnet;
   const bool relocate = rom_offset_enable != 0 && job.is_bootloader == 0;
   const std::uint32_t offset = rom_offset;
 
@@ -236,39 +322,20 @@ int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInte
         }
       }
 
-      // The bootloader's first bytes carry its network settings: bytes 4..7 the IP address and
-      // 8..11 the subnet mask, most significant octet first. The piece is written whole (a
-      // record piece shorter than 12 bytes grows to 12, padded with erased bytes).
-      std::uint32_t write_length = piece_length;
-      if (patch_ip && piece_address == fixed_ip_address) {
-        if (!whole_block && write_length < fixed_ip_bytes) {
-          std::fill(piece + write_length, piece + fixed_ip_bytes, 0xFF);
-          write_length = fixed_ip_bytes;
-        }
-        const std::uint8_t settings[8] = {
-            static_cast<std::uint8_t>(ip >> 24),     static_cast<std::uint8_t>(ip >> 16),
-            static_cast<std::uint8_t>(ip >> 8),      static_cast<std::uint8_t>(ip),
-            static_cast<std::uint8_t>(subnet >> 24), static_cast<std::uint8_t>(subnet >> 16),
-            static_cast<std::uint8_t>(subnet >> 8),  static_cast<std::uint8_t>(subnet)};
-        // A whole-block piece is shorter than 12 bytes only when the whole buffer is.
-        for (std::uint32_t i = 0; i < 8 && 4 + i < write_length; ++i) {
-          piece[4 + i] = settings[i];
-        }
-      }
-
-      if (record.write(piece, piece_address, write_length) == 0) {
+      apply_ip_patch(patch, piece, piece_address, piece_length);
+      if (record.write(piece, piece_address, piece_length) == 0) {
         show_error("Writing Flash");
         return 0;
       }
       clock::sleep_ms(1);
-      flash_map_mark(piece_address, write_length, map_written);
+      flash_map_mark(piece_address, piece_length, map_written);
       flash_map_paint(dlg);
       if (verify != 0) {
-        if (record.verify(piece, piece_address, write_length) == 0) {
+        if (record.verify(piece, piece_address, piece_length) == 0) {
           show_error("Verifying Flash");
           return 0;
         }
-        flash_map_mark(piece_address, write_length, map_verified);
+        flash_map_mark(piece_address, piece_length, map_verified);
         flash_map_paint(dlg);
       }
       clock::sleep_ms(1);
@@ -306,16 +373,19 @@ void download_thread(ui::Window dlg) {
   }
 
   int result = 0;
-  set_stage(dlg, "Erasing Flash...");
-  if (record.erase(job.image_start, job.image_length) == 0) {
-    show_error("Erasing Flash");
-  } else {
-    set_stage(dlg, "Total Download:");
-    ui::progress_pos(dlg, IDC_TOTAL_BAR, 0);
-    ui::show(dlg, IDC_TOTAL_BAR, true);
-    result = job.is_raw != 0 || record.streams_whole_file != 0
-                 ? stream_whole_file(dlg, job, record)
-                 : transfer_sections(dlg, job, record);
+  IpPatch patch;
+  if (check_job_file(job, record, false, patch)) {  // else nothing is erased; it said why
+    set_stage(dlg, "Erasing Flash...");
+    if (record.erase(job.image_start, job.image_length) == 0) {
+      show_error("Erasing Flash");
+    } else {
+      set_stage(dlg, "Total Download:");
+      ui::progress_pos(dlg, IDC_TOTAL_BAR, 0);
+      ui::show(dlg, IDC_TOTAL_BAR, true);
+      result = job.is_raw != 0 || record.streams_whole_file != 0
+                   ? stream_whole_file(dlg, job, record)
+                   : transfer_sections(dlg, job, record, patch);
+    }
   }
 
   set_stage(dlg, "Finalizing Download (please wait)...");
@@ -347,6 +417,10 @@ int start_download_job(ui::Window owner, int interface_index, const std::string&
     show_error("%s Cannot Be Used (no %s operation)", record.name, missing);
     return 0;
   }
+
+  // Nothing of the target is touched (not even detection) for a file that cannot be downloaded.
+  IpPatch patch;
+  if (!check_job_file(job_copy(), record, true, patch)) return 0;
 
   if (run_detection_dialog(owner, interface_index) == 0) return 0;
 

@@ -238,7 +238,12 @@ int strata_erase(std::uint32_t start, std::uint32_t length) {
   if (start >= image_address_base) start = 0;
   strata.erased_begin = strata.erased_end = 0;
   const std::uint64_t end = std::uint64_t{start} + length;
-  if (end > strata.flash_total_size) return 0;
+  // Checked before the first block is erased: a download that cannot fit destroys nothing.
+  if (end > strata.flash_total_size) {
+    flash_error("Image (0x%x Bytes at Flash Offset 0x%x) Is Larger Than the Flash (0x%x Bytes)",
+                length, start, strata.flash_total_size);
+    return 0;
+  }
   if (length == 0) return 1;
   // Every block that holds a byte of the range is erased, the one holding the start included.
   bool first = true;

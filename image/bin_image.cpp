@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 #include "resources/resource.h"
 
@@ -255,6 +257,144 @@ std::string bin_image_error_text(BinImageError error) {
       return "Image File Is Truncated";
   }
   return "";
+}
+
+ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
+                            std::uint32_t length, BinRecordTable& table) {
+  ImageCheck check;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) {
+    check.fault = ImageFault::cannot_open;
+    return check;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    check.fault = ImageFault::not_regular;
+    return check;
+  }
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    check.fault = ImageFault::cannot_open;
+    return check;
+  }
+  check.file_size = size;
+  if (raw) {
+    if (size == 0) check.fault = ImageFault::empty;
+    return check;
+  }
+
+  BinImageHeader header;
+  BinImageReader reader;
+  const int count = reader.open(path, header, table);
+  reader.close();
+  switch (reader.error()) {
+    case BinImageError::none:
+      break;
+    case BinImageError::cannot_open:
+      check.fault = ImageFault::cannot_open;
+      return check;
+    case BinImageError::no_signature:
+      check.fault = ImageFault::not_an_image;
+      return check;
+    case BinImageError::no_records:
+      check.fault = ImageFault::no_records;
+      return check;
+    case BinImageError::too_many_records:
+      check.fault = ImageFault::too_many_records;
+      return check;
+    case BinImageError::truncated:
+      check.fault = ImageFault::truncated;
+      return check;
+  }
+  check.record_count = count;
+
+  constexpr std::uint64_t address_space = std::uint64_t{1} << 32;
+  if (std::uint64_t{start} + length > address_space) {
+    check.fault = ImageFault::range_wraps;
+    return check;
+  }
+  // Records of length 0 carry nothing and are passed over by the reader.
+  std::array<BinRecord, max_bin_records> data{};
+  std::size_t n = 0;
+  for (int i = 0; i + 1 < count; ++i) {
+    const BinRecord& r = table[static_cast<std::size_t>(i)];
+    if (r.length == 0) continue;
+    if (std::uint64_t{r.address} + r.length > address_space) {
+      check.fault = ImageFault::record_wraps;
+      check.record = r;
+      return check;
+    }
+    if (r.address < start || std::uint64_t{r.address} + r.length > std::uint64_t{start} + length) {
+      check.fault = ImageFault::record_outside;
+      check.record = r;
+      return check;
+    }
+    data[n++] = r;
+    check.data_bytes += r.length;
+  }
+  if (n == 0) {
+    check.fault = ImageFault::no_data;
+    return check;
+  }
+  // Flash bits only ever go from 1 to 0: a byte written twice ends up as neither record's.
+  std::sort(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n),
+            [](const BinRecord& a, const BinRecord& b) { return a.address < b.address; });
+  for (std::size_t i = 1; i < n; ++i) {
+    if (std::uint64_t{data[i - 1].address} + data[i - 1].length > data[i].address) {
+      check.fault = ImageFault::records_overlap;
+      check.record = data[i - 1];
+      check.other = data[i];
+      return check;
+    }
+  }
+  return check;
+}
+
+std::string image_fault_text(const ImageCheck& check, const std::string& path) {
+  char text[512];
+  const BinRecord& r = check.record;
+  switch (check.fault) {
+    case ImageFault::none:
+      return "";
+    case ImageFault::cannot_open:
+      std::snprintf(text, sizeof text, "Cannot Open Image File (%s)", path.c_str());
+      break;
+    case ImageFault::not_regular:
+      std::snprintf(text, sizeof text, "Image File Is Not a Regular File (%s)", path.c_str());
+      break;
+    case ImageFault::empty:
+      std::snprintf(text, sizeof text, "Image File Is Empty (%s)", path.c_str());
+      break;
+    case ImageFault::not_an_image:
+      std::snprintf(text, sizeof text, "Image File Is Not a Windows CE Image (%s)", path.c_str());
+      break;
+    case ImageFault::no_records:
+      return "Image File Has No Records";
+    case ImageFault::too_many_records:
+      return bin_image_error_text(BinImageError::too_many_records);
+    case ImageFault::truncated:
+      return bin_image_error_text(BinImageError::truncated);
+    case ImageFault::range_wraps:
+      return "Image Range Runs Past the End of the Address Space";
+    case ImageFault::record_wraps:
+      std::snprintf(text, sizeof text,
+                    "Image Record at 0x%.8x (Length 0x%.8x) Runs Past the End of the Address Space",
+                    r.address, r.length);
+      break;
+    case ImageFault::record_outside:
+      std::snprintf(text, sizeof text,
+                    "Image Record at 0x%.8x (Length 0x%.8x) Lies Outside the Image", r.address,
+                    r.length);
+      break;
+    case ImageFault::records_overlap:
+      std::snprintf(text, sizeof text,
+                    "Image Records at 0x%.8x (Length 0x%.8x) and 0x%.8x (Length 0x%.8x) Overlap",
+                    r.address, r.length, check.other.address, check.other.length);
+      break;
+    case ImageFault::no_data:
+      return "Image File Contains No Data";
+  }
+  return text;
 }
 
 }  // namespace dz

@@ -121,4 +121,42 @@ class BinImageReader {
 // A text for the user that says why an image was refused ("" for none).
 std::string bin_image_error_text(BinImageError error);
 
+// Why a file cannot be downloaded, found before anything on the target is touched.
+enum class ImageFault {
+  none,
+  cannot_open,       // the file does not exist or cannot be read
+  not_regular,       // a directory, device or pipe: no fixed contents to write
+  empty,             // a raw file of 0 bytes
+  not_an_image,      // the download expects a Windows CE image, the file has no signature
+  no_records,        // an image of only the header
+  too_many_records,  // more records than the record table holds
+  truncated,         // a record header or its data is cut off, or the terminator is missing
+  range_wraps,       // the download range runs past the end of the 32-bit address space
+  record_wraps,      // a record's address range runs past the end of the address space
+  record_outside,    // a record lies (partly) outside the download range
+  records_overlap,   // two records cover the same bytes
+  no_data,           // no record carries a byte: nothing would be written
+};
+
+// The outcome of check_image_file, with what a message needs.
+struct ImageCheck {
+  ImageFault fault = ImageFault::none;
+  BinRecord record;  // the record at fault (record_wraps, record_outside, overlap)
+  BinRecord other;   // the record it overlaps
+  std::uint64_t file_size = 0;
+  std::uint64_t data_bytes = 0;  // bytes the image's records carry
+  int record_count = 0;          // records of an image, terminator included
+};
+
+// Checks everything about a file that a download depends on, before any target is touched.
+// A raw file must be a regular file with at least one byte. A Windows CE image must be whole
+// (header, every record header and its data, at most 256 records with the terminator), carry at
+// least one data byte, and each data record must lie inside [start, start + length) without
+// wrapping past 4 GiB or overlapping another record. The records are left in `table`.
+ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
+                            std::uint32_t length, BinRecordTable& table);
+
+// The message that names the fault (the path is named where the file itself is at fault).
+std::string image_fault_text(const ImageCheck& check, const std::string& path);
+
 }  // namespace dz

@@ -1,5 +1,6 @@
 // Whole download jobs through the recording interfaces: call order, what the Download dialog
 // shows, verify, abort, failures at every stage, missing operations, detection outcomes.
+#include <filesystem>
 #include <thread>
 
 #include "tests/download/job_fixture.h"
@@ -150,35 +151,124 @@ TEST_F(SectionJob, AbortEndsAfterTheCurrentPieceAndCloses) {
   EXPECT_TRUE(boxes().empty());
 }
 
-TEST_F(SectionJob, TerminatorOnlyImageWritesNothing) {
-  const auto image = dir_.write("empty.bin", make_image(0x80000000, 0x1000, {}));
-  EXPECT_EQ(run_image(0, image), 1);
-  EXPECT_THAT(ops(), ElementsAre("detect", "open", "erase", "close"));
-}
-
-TEST_F(SectionJob, ImagesTheReaderRefusesEndTheJob) {
-  // Not an image at all (the type field said WinCE, the file says otherwise): no message.
-  const auto raw = dir_.write("raw.bin", pattern(100, 0));
-  EXPECT_EQ(start_download_job(ui::no_window, 0, raw, 0, 0x80000000, 100, 0), 0);
-  EXPECT_TRUE(boxes().empty());
-  EXPECT_THAT(ops(), ElementsAre("detect", "open", "erase", "close"));
-
-  // More records than the table holds: refused with the limit named, nothing written.
+// Every file that cannot be downloaded is refused with its reason before detection starts: the
+// target is not touched at all.
+TEST_F(SectionJob, FilesThatCannotBeDownloadedAreRefusedBeforeDetection) {
+  struct Case {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::string text;  // "%s" stands for the path
+    int is_raw = 0;
+  };
   std::vector<ImageRecord> many;
   for (std::uint32_t i = 0; i < 300; ++i) many.push_back({0x80000000 + i * 4, {1, 2, 3, 4}});
-  reset_recorder();
-  EXPECT_EQ(run_image(0, dir_.write("many.bin", make_image(0x80000000, 1200, many))), 0);
-  EXPECT_THAT(box_texts(), ElementsAre("Image File Has Too Many Records (more than 256)\r\n"));
-  EXPECT_TRUE(calls_of("write").empty());
-  EXPECT_EQ(calls_of("close").size(), 1u);
-
-  // A record cut off by the end of the file.
   auto cut = make_image(0x80000000, 0x100, {{0x80000000, pattern(0x100, 5)}});
   cut.resize(cut.size() - 20);
+  const std::vector<Case> cases = {
+      {"raw.bin", pattern(100, 0), "Image File Is Not a Windows CE Image (%s)"},
+      {"header.bin", make_image(0x80000000, 0x100, {}, 0, false), "Image File Has No Records"},
+      {"many.bin", make_image(0x80000000, 1200, many),
+       "Image File Has Too Many Records (more than 256)"},
+      {"cut.bin", cut, "Image File Is Truncated"},
+      {"noterm.bin", make_image(0x80000000, 4, {{0x80000000, {1, 2, 3, 4}}}, 0, false),
+       "Image File Is Truncated"},
+      {"after.bin",
+       make_image(0x80000000, 0x100, {{0x80000000, pattern(0x80, 1)}, {0x80000100, {1}}}),
+       "Image Record at 0x80000100 (Length 0x00000001) Lies Outside the Image"},
+      {"before.bin", make_image(0x80000000, 0x100, {{0x7FFFFFFF, {1, 2}}}),
+       "Image Record at 0x7fffffff (Length 0x00000002) Lies Outside the Image"},
+      {"overlap.bin",
+       make_image(
+           0x80000000, 0x100,
+           {{0x80000010, pattern(0x20, 1)}, {0x80000040, {1}}, {0x80000000, pattern(0x11, 2)}}),
+       "Image Records at 0x80000000 (Length 0x00000011) and 0x80000010 (Length 0x00000020) "
+       "Overlap"},
+      {"wrap.bin", make_image(0xFFFFFF00, 0x100, {{0xFFFFFF80, pattern(0x100, 3)}}),
+       "Image Record at 0xffffff80 (Length 0x00000100) Runs Past the End of the Address Space"},
+      {"range.bin", make_image(0xFFFFFF00, 0x200, {{0xFFFFFF00, pattern(0x10, 3)}}),
+       "Image Range Runs Past the End of the Address Space"},
+      {"term.bin", make_image(0x80000000, 0x1000, {}), "Image File Contains No Data"},
+      {"zeros.bin", make_image(0x80000000, 0x1000, {{0x80000000, {}}, {0x80000010, {}}}),
+       "Image File Contains No Data"},
+      {"empty.nb0", {}, "Image File Is Empty (%s)", 1},
+  };
+  std::size_t shown = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir_.write(c.name, c.bytes);
+    const ImageInfo info = classify(path);
+    const std::uint32_t start = c.is_raw ? 0x80000000 : info.header.image_start;
+    const auto length =
+        c.is_raw ? static_cast<std::uint32_t>(info.file_size) : info.header.image_length;
+    EXPECT_EQ(start_download_job(ui::no_window, 0, path, c.is_raw, start, length, 0), 0);
+    ASSERT_EQ(boxes().size(), ++shown);
+    std::string text = c.text;
+    if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, path);
+    EXPECT_EQ(boxes().back().text, text + "\r\n");
+    EXPECT_EQ(boxes().back().caption, "Error");
+  }
+  // Things that are not files with contents.
+  std::filesystem::create_directory(dir_.path("folder"));
+  std::vector<std::pair<std::string, std::string>> others = {
+      {dir_.path("folder"), "Image File Is Not a Regular File (%s)"},
+      {dir_.path("gone.bin"), "Cannot Open Image File (%s)"},
+  };
+  std::error_code ec;
+  if (std::filesystem::is_character_file("/dev/zero", ec))  // endless: never to be streamed
+    others.emplace_back("/dev/zero", "Image File Is Not a Regular File (%s)");
+  for (const auto& [path, format] : others) {
+    for (int is_raw : {0, 1}) {
+      EXPECT_EQ(start_download_job(ui::no_window, 0, path, is_raw, 0x80000000, 0x1000, 0), 0);
+      ASSERT_EQ(boxes().size(), ++shown);
+      std::string text = format;
+      text.replace(text.find("%s"), 2, path);
+      EXPECT_EQ(boxes().back().text, text + "\r\n");
+    }
+  }
+  EXPECT_TRUE(ops().empty());
+  EXPECT_EQ(dialogs_opened(IDD_DETECTION), 0);
+  EXPECT_EQ(dialogs_opened(IDD_DOWNLOAD), 0);
+}
+
+TEST_F(SectionJob, AnImageMovedPastTheEndOfTheAddressSpaceIsRefused) {
+  rom_offset_enable = 1;
+  rom_offset = 0x80000000;
+  const auto image =
+      dir_.write("nk.bin", make_image(0x7FFFFF00, 0x200, {{0x7FFFFF00, pattern(0x200, 4)}}));
+  EXPECT_EQ(run_image(0, image), 0);
+  EXPECT_THAT(box_texts(), ElementsAre("Image Moved by the Offset 0x80000000 Runs Past the End of "
+                                       "the Address Space\r\n"));
+  EXPECT_TRUE(ops().empty());
+  // A bootloader is never moved.
+  EXPECT_EQ(run_image(0, image, 1), 1);
+  EXPECT_EQ(flash_bytes(0x7FFFFF00, 0x200), pattern(0x200, 4));
+}
+
+// Detection can take long: the file is looked at again right before the erase.
+TEST_F(SectionJob, AFileSpoiltDuringDetectionIsRefusedBeforeTheErase) {
+  const auto good = make_image(0x80000000, 0x100, {{0x80000000, pattern(0x100, 5)}});
+  const auto image = dir_.write("nk.bin", good);
+  recorder().during_open = [&] {
+    dir_.write("nk.bin", std::vector<std::uint8_t>(good.begin(), good.end() - 30));
+  };
+  EXPECT_EQ(run_image(0, image), 0);
+  EXPECT_THAT(box_texts(), ElementsAre("Image File Is Truncated\r\n"));
+  EXPECT_THAT(ops(), ElementsAre("detect", "open", "close"));
+}
+
+// A streaming interface gets the file unchanged and its module reads the image; only files
+// without contents are refused for it.
+TEST_F(SectionJob, StreamingInterfacesRefuseOnlyFilesWithoutContents) {
+  auto cut = make_image(0x80000000, 0x100, {{0x80000000, pattern(0x100, 5)}});
+  cut.resize(cut.size() - 20);
+  EXPECT_EQ(run_image(serial_interface_index, dir_.write("cut.bin", cut)), 1);
+  EXPECT_EQ(flash_bytes(0x80000000, cut.size()), cut);
+  const auto empty = dir_.write("empty.bin", {});
   reset_recorder();
-  EXPECT_EQ(run_image(0, dir_.write("cut.bin", cut)), 0);
-  EXPECT_EQ(box_texts().back(), "Image File Is Truncated\r\n");
-  EXPECT_TRUE(calls_of("write").empty());
+  EXPECT_EQ(start_download_job(ui::no_window, serial_interface_index, empty, 0, 0x80000000, 0, 0),
+            0);
+  EXPECT_THAT(box_texts(), ElementsAre("Image File Is Empty (" + empty + ")\r\n"));
+  EXPECT_TRUE(ops().empty());
 }
 
 TEST_F(SectionJob, EmptyRecordsDoNotEndTheTransfer) {

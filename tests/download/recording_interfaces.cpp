@@ -27,6 +27,7 @@ void reset_recorder() {
   r.fail_write_at = r.fail_verify_at = r.abort_at_write = -1;
   r.block_span = 0;
   r.write_delay_ms = 0;
+  r.during_open = nullptr;
   r.download_dialog = ui::no_window;
   r.detect_saw_stop = 0;
   r.monitor_done = 0;
@@ -98,6 +99,7 @@ int open(ui::Window dlg) {
     r.download_dialog = dlg;
   }
   target_description_append("Test Flash 32MB");
+  if (r.during_open) r.during_open();
   return r.fail_open ? 0 : 1;
 }
 

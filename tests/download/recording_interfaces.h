@@ -3,6 +3,7 @@
 // each piece) into a simple flash memory, and can be told to fail, to abort or to wait.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -41,7 +42,8 @@ struct Recorder {
   int fail_verify_at = -1;  // 0-based verify call that returns 0
   int abort_at_write = -1;  // during this write, the user presses Abort
   std::uint32_t block_span = 0;
-  std::uint32_t write_delay_ms = 0;  // virtual time each write takes
+  std::uint32_t write_delay_ms = 0;   // virtual time each write takes
+  std::function<void()> during_open;  // runs inside open (after detection, before the erase)
   ui::Window download_dialog = ui::no_window;
   std::atomic<int> detect_saw_stop{0};
   std::atomic<int> monitor_done{0};

@@ -1,5 +1,6 @@
 // Fuzz target for the image reader: the input is written to a file that is then classified and
-// read record by record, piece by piece, to the end. Also feeds the input to parse_hex.
+// read record by record, piece by piece, to the end; the download check must agree with what the
+// reader yields. Also feeds the input to parse_hex.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -74,5 +75,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (next == dz::bin_end_marker) break;
   }
   reader.close();
+
+  // The check before a download, over the header's range: an accepted image has records inside
+  // it that do not overlap, so their data never adds up to more than the range or the file.
+  dz::BinRecordTable checked;
+  const dz::ImageCheck check =
+      dz::check_image_file(path, false, header.image_start, header.image_length, checked);
+  if (check.fault == dz::ImageFault::none) {
+    if (count == 0 || check.record_count != count) __builtin_trap();
+    if (check.data_bytes == 0 || check.data_bytes > header.image_length) __builtin_trap();
+    if (check.data_bytes > size) __builtin_trap();
+  } else if (dz::image_fault_text(check, path).empty()) {
+    __builtin_trap();
+  }
   return 0;
 }
