@@ -144,13 +144,93 @@ TEST_F(StrataJob, FaultsGiveTheirMessagesAndFailTheJob) {
   EXPECT_EQ(box_texts().back(), "Erasing Flash\r\n");
 }
 
-TEST_F(StrataJob, RangeBeyondTheFlashFailsWithoutADriverMessage) {
-  use_module("pxa270-j3x16");
+TEST_F(StrataJob, RangeBeyondTheFlashIsRefusedWithItsReasonBeforeAnyErase) {
+  auto& m = use_module("pxa270-j3x16");
+  auto c = m.strata_banks()[0]->contents();
+  std::fill(c.end() - 0x40000, c.end(), 0x00);  // old contents in the last two blocks
   const auto path = dir_.write("a.nb0", std::vector<std::uint8_t>(0x200, 0x11));
   EXPECT_EQ(run_raw(path, (16u << 20) - 0x100), 0);
-  EXPECT_THAT(box_texts(), ElementsAre("Erasing Flash\r\n"));
+  EXPECT_THAT(box_texts(), ElementsAre("Image (0x200 Bytes at Flash Offset 0xffff00) Is Larger "
+                                       "Than the Flash (0x1000000 Bytes)",
+                                       "Erasing Flash\r\n"));
+  EXPECT_EQ(bank_bytes(0, (16u << 20) - 0x40000, 0x40000), std::vector<std::uint8_t>(0x40000, 0));
   // Ending exactly at the end is fine.
   EXPECT_EQ(run_raw(path, (16u << 20) - 0x200), 1);
+  EXPECT_EQ(bank_bytes(0, (16u << 20) - 0x200, 0x200), std::vector<std::uint8_t>(0x200, 0x11));
+}
+
+// A bootloader is in flash; every file that cannot be downloaded is refused with its reason, and
+// the bootloader is still there, byte for byte.
+TEST_F(StrataJob, RefusedFilesLeaveTheOldBootloaderInPlace) {
+  auto& m = use_module("pxa270-j3x16");
+  std::mt19937 rng(11);
+  const std::uint32_t start = 0x80000000, length = 0x3000;
+  const std::vector<ImageRecord> boot = {{start, random_bytes(rng, 0x1800)},
+                                         {start + 0x2000, random_bytes(rng, 0x1000)}};
+  const auto good = make_image(start, length, boot);
+  ASSERT_EQ(run_image(dir_.write("eboot.bin", good)), 1);
+  const std::vector<std::uint8_t> before(m.strata_banks()[0]->contents().begin(),
+                                         m.strata_banks()[0]->contents().begin() + 0x40000);
+  ASSERT_EQ(std::vector<std::uint8_t>(before.begin(), before.begin() + length),
+            expected_flash(start, length, boot));
+
+  std::vector<ImageRecord> many;
+  for (std::uint32_t i = 0; i < 257; ++i) many.push_back({start + i * 4, {1, 2, 3, 4}});
+  struct Case {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    int is_raw = 0;
+  };
+  const std::vector<Case> cases = {
+      {"cut.bin", std::vector<std::uint8_t>(good.begin(), good.end() - 0x800),
+       "Image File Is Truncated"},
+      {"many.bin", make_image(start, 257 * 4, many),
+       "Image File Has Too Many Records (more than 256)"},
+      {"outside.bin", make_image(start, 0x100, {{start, {1}}, {start + 0x3000, {2}}}),
+       "Image Record at 0x80003000 (Length 0x00000001) Lies Outside the Image"},
+      {"header.bin", make_image(start, 0x100, {}, 0, false), "Image File Has No Records"},
+      {"overlap.bin",
+       make_image(start, 0x100,
+                  {{start, std::vector<std::uint8_t>(0x40, 0x0F)},
+                   {start + 0x20, std::vector<std::uint8_t>(0x40, 0xF0)}}),
+       "Image Records at 0x80000000 (Length 0x00000040) and 0x80000020 (Length 0x00000040) "
+       "Overlap"},
+      {"wrap.bin", make_image(0xFFFFF000, 0x1000, {{0xFFFFFF00, random_bytes(rng, 0x200)}}),
+       "Image Record at 0xffffff00 (Length 0x00000200) Runs Past the End of the Address Space"},
+      {"term.bin", make_image(start, length, {}), "Image File Contains No Data"},
+      {"empty.nb0", {}, "Image File Is Empty (%s)", 1},
+      {"big.bin", make_image(start, 17u << 20, {{start, {1, 2, 3}}}),
+       "Image (0x1100000 Bytes at Flash Offset 0x0) Is Larger Than the Flash (0x1000000 Bytes)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir_.write(c.name, c.bytes);
+    EXPECT_EQ(c.is_raw ? run_raw(path, start) : run_image(path), 0);
+    std::string reason = c.reason;
+    if (const auto at = reason.find("%s"); at != std::string::npos) reason.replace(at, 2, path);
+    EXPECT_THAT(box_texts(), Contains(::testing::StartsWith(reason)));
+    const auto& now = m.strata_banks()[0]->contents();
+    ASSERT_TRUE(std::equal(before.begin(), before.end(), now.begin()));
+  }
+}
+
+// With Fix IP, a first record shorter than 12 bytes directly followed by the next one: every
+// byte is programmed once, so the settings and the data both arrive intact without Verify.
+TEST_F(StrataJob, FixedIpNextToAShortFirstRecordArrivesIntact) {
+  use_module("pxa270-k3x32-cs1");
+  fix_ip = 1;
+  fixed_ip = 0x0A000203;
+  fixed_subnet = 0xFFFF0000;
+  std::mt19937 rng(12);
+  const std::vector<ImageRecord> boot = {{0x80000000, {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}},
+                                         {0x80000006, random_bytes(rng, 0x3A)}};
+  ASSERT_EQ(run_image(dir_.write("eboot.bin", make_image(0x80000000, 0x40, boot))), 1);
+  auto expected = expected_flash(0x80000000, 0x40, boot);
+  const std::uint8_t settings[8] = {10, 0, 2, 3, 255, 255, 0, 0};
+  std::copy(std::begin(settings), std::end(settings), expected.begin() + 4);
+  EXPECT_EQ(bank_bytes(0, 0, 0x40), expected);
+  EXPECT_THAT(box_texts(), ElementsAre());
 }
 
 }  // namespace

@@ -297,5 +297,51 @@ TEST(BinImageReader, NoTerminatorIsTruncation) {
   EXPECT_EQ(reader.error(), BinImageError::truncated);
 }
 
+// The edges of what a download accepts: records may touch each other, the end of the image and
+// the end of the address space; empty records are passed over; one byte too far is refused.
+TEST(CheckImageFile, AcceptsRecordsUpToEveryEdgeAndNotOneByteBeyond) {
+  TempDir dir;
+  auto check = [&](std::uint32_t start, std::uint32_t length,
+                   const std::vector<ImageRecord>& records) {
+    BinRecordTable table;
+    const auto path = dir.write("x.bin", make_image(start, length, records));
+    return check_image_file(path, false, start, length, table);
+  };
+  const std::vector<std::uint8_t> k16(16, 1);
+  ImageCheck ok = check(0x80000000, 0x30,
+                        {{0x80000010, k16},
+                         {0x80000000, k16},
+                         {0x80000020, k16},
+                         {0x80000008, {}},
+                         {0x90000000, {}}});
+  EXPECT_EQ(ok.fault, ImageFault::none);
+  EXPECT_EQ(ok.data_bytes, 48u);
+  EXPECT_EQ(ok.record_count, 6);
+  EXPECT_EQ(check(0xFFFFFFF0, 0x10, {{0xFFFFFFF0, k16}}).fault, ImageFault::none);
+
+  EXPECT_EQ(check(0x80000000, 0x2F, {{0x80000000, k16}, {0x80000020, k16}}).fault,
+            ImageFault::record_outside);
+  EXPECT_EQ(check(0x80000000, 0x30, {{0x80000000, k16}, {0x8000000F, k16}}).fault,
+            ImageFault::records_overlap);
+  EXPECT_EQ(check(0x80000000, 0x30, {{0x80000000, k16}, {0x80000000, k16}}).fault,
+            ImageFault::records_overlap);
+  EXPECT_EQ(check(0xFFFFFFF0, 0x10, {{0xFFFFFFF1, k16}}).fault, ImageFault::record_wraps);
+  EXPECT_EQ(check(0xFFFFFFF0, 0x11, {{0xFFFFFFF0, k16}}).fault, ImageFault::range_wraps);
+
+  // Raw files: any regular file with a byte in it.
+  BinRecordTable table;
+  EXPECT_EQ(check_image_file(dir.write("one.nb0", {0}), true, 0, 1, table).fault, ImageFault::none);
+  EXPECT_EQ(check_image_file(dir.write("none.nb0", {}), true, 0, 0, table).fault,
+            ImageFault::empty);
+  // The texts name the records at fault.
+  ImageCheck overlap;
+  overlap.fault = ImageFault::records_overlap;
+  overlap.record = {0x80000000, 0x10, 1};
+  overlap.other = {0x8000000F, 0x10, 2};
+  EXPECT_EQ(image_fault_text(overlap, "x"),
+            "Image Records at 0x80000000 (Length 0x00000010) and 0x8000000f (Length 0x00000010) "
+            "Overlap");
+}
+
 }  // namespace
 }  // namespace dz
