@@ -106,13 +106,14 @@ bool covered_by(const BinRecordTable& records, int count, std::uint32_t address)
 bool check_job_file(const DownloadJob& job, const DownloadInterface& record, bool first_check,
                     IpPatch& patch) {
   patch = IpPatch{};
-  // Interfaces that take whole files get the image unchanged and their module reads it; only
-  // files without fixed contents are refused for them.
-  const bool section_wise = job.is_raw == 0 && record.streams_whole_file == 0;
+  // Interfaces that take whole files hand them to the module unchanged, and the module reads the
+  // image; for them only what is not a file with fixed contents (a device, a pipe) is refused.
+  const bool whole_files = record.streams_whole_file != 0;
+  const bool section_wise = job.is_raw == 0 && !whole_files;
   auto table = std::make_unique<BinRecordTable>();
   const ImageCheck check =
       check_image_file(job.image_path, !section_wise, job.image_start, job.image_length, *table);
-  if (check.fault != ImageFault::none) {
+  if (check.fault != ImageFault::none && !(whole_files && check.fault == ImageFault::empty)) {
     show_error("%s", image_fault_text(check, job.image_path).c_str());
     return false;
   }

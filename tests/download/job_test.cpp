@@ -256,18 +256,22 @@ TEST_F(SectionJob, AFileSpoiltDuringDetectionIsRefusedBeforeTheErase) {
   EXPECT_THAT(ops(), ElementsAre("detect", "open", "close"));
 }
 
-// A streaming interface gets the file unchanged and its module reads the image; only files
-// without contents are refused for it.
-TEST_F(SectionJob, StreamingInterfacesRefuseOnlyFilesWithoutContents) {
+// A streaming interface gets the file unchanged and its module reads the image (an empty file
+// included); only what is not a file with fixed contents is refused for it.
+TEST_F(SectionJob, StreamingInterfacesRefuseOnlyWhatIsNotAFile) {
   auto cut = make_image(0x80000000, 0x100, {{0x80000000, pattern(0x100, 5)}});
   cut.resize(cut.size() - 20);
   EXPECT_EQ(run_image(serial_interface_index, dir_.write("cut.bin", cut)), 1);
   EXPECT_EQ(flash_bytes(0x80000000, cut.size()), cut);
-  const auto empty = dir_.write("empty.bin", {});
   reset_recorder();
-  EXPECT_EQ(start_download_job(ui::no_window, serial_interface_index, empty, 0, 0x80000000, 0, 0),
+  EXPECT_EQ(run_raw(serial_interface_index, dir_.write("empty.bin", {}), 0x80000000), 1);
+  EXPECT_THAT(ops(), ElementsAre("detect", "open", "erase", "close"));
+  reset_recorder();
+  std::filesystem::create_directory(dir_.path("folder"));
+  const auto folder = dir_.path("folder");
+  EXPECT_EQ(start_download_job(ui::no_window, serial_interface_index, folder, 0, 0x80000000, 0, 0),
             0);
-  EXPECT_THAT(box_texts(), ElementsAre("Image File Is Empty (" + empty + ")\r\n"));
+  EXPECT_THAT(box_texts(), ElementsAre("Image File Is Not a Regular File (" + folder + ")\r\n"));
   EXPECT_TRUE(ops().empty());
 }
 
