@@ -278,10 +278,11 @@ ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t sta
     return check;
   }
   check.file_size = size;
-  if (raw) {
-    if (size == 0) check.fault = ImageFault::empty;
+  if (size == 0) {
+    check.fault = ImageFault::empty;
     return check;
   }
+  if (raw) return check;
 
   BinImageHeader header;
   BinImageReader reader;

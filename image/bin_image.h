@@ -126,7 +126,7 @@ enum class ImageFault {
   none,
   cannot_open,       // the file does not exist or cannot be read
   not_regular,       // a directory, device or pipe: no fixed contents to write
-  empty,             // a raw file of 0 bytes
+  empty,             // a file of 0 bytes
   not_an_image,      // the download expects a Windows CE image, the file has no signature
   no_records,        // an image of only the header
   too_many_records,  // more records than the record table holds

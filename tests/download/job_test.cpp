@@ -191,6 +191,7 @@ TEST_F(SectionJob, FilesThatCannotBeDownloadedAreRefusedBeforeDetection) {
       {"zeros.bin", make_image(0x80000000, 0x1000, {{0x80000000, {}}, {0x80000010, {}}}),
        "Image File Contains No Data"},
       {"empty.nb0", {}, "Image File Is Empty (%s)", 1},
+      {"empty.bin", {}, "Image File Is Empty (%s)", 0},
   };
   std::size_t shown = 0;
   for (const auto& c : cases) {
