@@ -220,7 +220,6 @@ const char* unit_refusal(std::uint64_t p, bool writing) {
   if (p >= g.nand_total_size) return "beyond the end of the NAND flash";
   if (p >= g.nand_first_span && p < g.nand_first_span + g.nand_chip_page_size)
     return "the bad block table page";
-  if (lane_at(p).skip) return "not used on the 16-bit NAND bus";
   const bool erased_known = writing || g.erased_end != 0;
   if (erased_known && (p < g.erased_start || p >= g.erased_end))
     return "not erased by this download";
@@ -352,7 +351,7 @@ UnitPiece unit_piece(std::uint64_t at, std::uint32_t left, bool writing) {
   u.lane = lane_at(u.flash);
   if (u.lane.skip) {  // nothing of the 16-bit bus lives there
     u.take = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, small_skip_end - u.flash));
-    u.refusal = unit_refusal(u.flash, writing);
+    u.refusal = "not used on the 16-bit NAND bus";
     return u;
   }
   u.within = static_cast<std::uint32_t>(u.flash % u.lane.unit);
