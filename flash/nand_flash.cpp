@@ -182,32 +182,41 @@ std::uint64_t skip_table_page(std::uint64_t a) {
   return a;
 }
 
+// A flash offset for a message (the sums of offsets and lengths may pass 32 bits).
+unsigned shown(std::uint64_t v) {
+  return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(v);
+}
+
 // Why the image range [s, end) cannot be written, or nullptr. Writes into the bootloader area
 // must stay inside it: on large pages anything past its end up to block 2 would land on pages
 // the shift already filled; on small pages it would land on the table page.
 const char* range_refusal(std::uint64_t s, std::uint64_t end, char* text, std::size_t size) {
+  // Hynix and unknown makers' large-page chips (but the 4 Gbit one) give no size in their ID.
+  if (g.nand_total_size == 0) {
+    std::snprintf(text, size, "The size of this NAND flash is unknown: its ID bytes give none");
+    return text;
+  }
   if (end > g.nand_total_size) {
     std::snprintf(text, size,
-                  "The image ends at NAND offset 0x%08llx, beyond the end of the NAND flash "
+                  "The image ends at NAND offset 0x%08x, beyond the end of the NAND flash "
                   "(0x%08x bytes)",
-                  static_cast<unsigned long long>(end), unsigned(g.nand_total_size));
+                  shown(end), unsigned(g.nand_total_size));
     return text;
   }
   const std::uint64_t area = bootloader_area_end();
   const std::uint64_t guarded = g.nand_large_page ? 2ull * g.nand_block_size : small_block0_end;
   if (s < guarded && end > area) {
     std::snprintf(text, size,
-                  "The image is larger than the NAND bootloader area (it ends at 0x%08llx, the "
-                  "area at 0x%08llx)",
-                  static_cast<unsigned long long>(end), static_cast<unsigned long long>(area));
+                  "The image is larger than the NAND bootloader area (it ends at 0x%08x, the "
+                  "area at 0x%08x)",
+                  shown(end), shown(area));
     return text;
   }
   if (!g.nand_large_page && g.nand_bus_bytes == 2 && s < small_skip_end && end > small_block0_end) {
     std::snprintf(text, size,
                   "NAND offsets 0x%08x to 0x%08x are not used on the 16-bit NAND bus; the image "
-                  "starts at 0x%08llx",
-                  unsigned(small_block0_end), unsigned(small_skip_end - 1),
-                  static_cast<unsigned long long>(s));
+                  "starts at 0x%08x",
+                  unsigned(small_block0_end), unsigned(small_skip_end - 1), shown(s));
     return text;
   }
   return nullptr;
@@ -388,8 +397,7 @@ int nand_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length
         pos += u.take;
         continue;
       }
-      flash_error("Cannot write NAND offset 0x%08llx: %s", static_cast<unsigned long long>(u.flash),
-                  u.refusal);
+      flash_error("Cannot write NAND offset 0x%08x: %s", shown(u.flash), u.refusal);
       return 0;
     }
     const std::uint64_t unit_start = u.flash - u.within;

@@ -31,7 +31,8 @@ struct NandChipType {
 };
 
 // Samsung K9F1G08 (EC F1, 128 MiB, 2 KiB pages), K9F2G08 (EC DA, 256 MiB), K9F5608 (EC 75,
-// 32 MiB, 512-byte pages), K9F1208 (EC 76, 64 MiB); Hynix 4 Gbit (AD DC).
+// 32 MiB, 512-byte pages), K9F1208 (EC 76, 64 MiB); Hynix 4 Gbit (AD DC). Partial programs per
+// page: 4 on the large-page chips, 2 on the small-page ones (their main-array count).
 const NandChipType& nand_samsung_f1();
 const NandChipType& nand_samsung_da();
 const NandChipType& nand_samsung_75();

@@ -177,6 +177,18 @@ TEST_F(NandJob, SmallPageBootloaderWhoseRecordsSharePages) {
   EXPECT_EQ(chip.page_programs(31), 1u);
   EXPECT_EQ(chip.erases(), 1u);
   EXPECT_EQ(chip.address_errors(), 0u);
+
+  // An image at flash offset 0x1000 itself: the assembled block runs 0x3E00 bytes from there,
+  // its padding over the table page and into block 1, which are left alone.
+  const std::vector<ImageRecord> at_offset = {{0x1000, random_bytes(rng, 0x100)}};
+  EXPECT_EQ(run_image(dir_.write("low.bin", make_image(0x1000, 0x100, at_offset))), 1);
+  EXPECT_EQ(nand_page(31), small_page_with_code(table));
+  EXPECT_EQ(chip.page_programs(31), 1u);
+  EXPECT_FALSE(chip.page_stored(32));
+  EXPECT_EQ(chip.erases(), 2u);
+  std::vector<std::uint8_t> data(512, 0xFF);
+  std::copy(at_offset[0].data.begin(), at_offset[0].data.end(), data.begin());
+  EXPECT_EQ(nand_page(8), small_page_with_code(data));
 }
 
 TEST_F(NandJob, ImageLargerThanTheBootloaderAreaIsRefusedBeforeErasing) {
@@ -215,6 +227,20 @@ TEST_F(NandJob, ImageLargerThanTheBootloaderAreaIsRefusedBeforeErasing) {
             "The image ends at NAND offset 0x08000800, beyond the end of the NAND flash "
             "(0x08000000 bytes)");
   EXPECT_EQ(large.nand().chip(0).erases(), 0u);
+}
+
+TEST_F(NandJob, FlashOfUnknownSizeIsRefusedWithItsReason) {
+  // A Hynix 1 Gbit large-page chip: its ID bytes carry no size the driver reads.
+  static const sim::NandChipType hynix_f1{
+      "HY27UF081G2A", {0xAD, 0xF1, 0x80, 0x1D, 0x00}, 2048, 64, 64, 1024, 2, 25, 250, 2000, 4};
+  module_ = std::make_unique<sim::JtagModule>(sim::CpuModel::pxa320);
+  auto& chip = module_->nand().add(hynix_f1, 0, 0);
+  module_->install();
+  EXPECT_EQ(run_raw(dir_.write("a.nb0", std::vector<std::uint8_t>(0x800, 1)), 0x80000000), 0);
+  EXPECT_THAT(box_texts(), ElementsAre("The size of this NAND flash is unknown: its ID bytes give "
+                                       "none",
+                                       "Erasing Flash\r\n"));
+  EXPECT_EQ(chip.erases(), 0u);
 }
 
 TEST_F(NandJob, TwoChipSmallPageBusLeavesTheHighChipsBlockZeroAlone) {
