@@ -47,15 +47,21 @@ void send_row(std::uint32_t row) {
   if (g.nand_row_bytes > 2) address((row >> 16) & 0xFF);
 }
 
+// A chip on chip select 1 counts its rows from its own start: the row bits above the chip's
+// last page must be 0.
+std::uint32_t chip_offset(std::uint32_t a) {
+  return a >= nand_cs1_start ? a - nand_cs1_start : a;
+}
+
+std::uint32_t row_of(std::uint32_t a) {
+  return chip_offset(a) >> (g.nand_large_page ? 11 : 9);
+}
+
 // Column and row bytes for a page access at bus offset `a`.
 void send_address(std::uint32_t a, std::uint32_t spare) {
   address(a & 0xFF);
-  if (g.nand_large_page) {
-    address((spare * 8) | ((a >> 8) & 7));
-    send_row(a >> 11);
-  } else {
-    send_row(a >> 9);
-  }
+  if (g.nand_large_page) address((spare * 8) | ((a >> 8) & 7));
+  send_row(row_of(a));
 }
 
 // How the bytes at a (mapped) byte offset travel: the program unit, the lane width, or skipped.
@@ -116,13 +122,16 @@ int program_unit(const std::uint8_t* data, std::uint64_t a, const Lane& lane) {
   else
     nand_no_ecc(data, spare.data());
 
+  // Byte-wide on a 16-bit bus the high chip takes the same page program: it gets 0xFF, which
+  // leaves its page (and its factory bad-block mark) as it is.
+  const std::uint32_t idle_lane = w == 1 && g.nand_bus_bytes == 2 ? 0xFF00 : 0;
   const std::uint32_t units = lane.unit / w;
   for (std::uint32_t i = 0; i < units; ++i) {
-    const std::uint32_t v = w == 2 ? data[2 * i] | (data[2 * i + 1] << 8) : data[i];
+    const std::uint32_t v = w == 2 ? data[2 * i] | (data[2 * i + 1] << 8) : data[i] | idle_lane;
     nand_cycle(v, nand_data);
   }
   for (std::uint32_t i = 0; i < g.nand_spare_size; ++i) {
-    const std::uint32_t v = w == 2 ? spare[2 * i] | (spare[2 * i + 1] << 8) : spare[i];
+    const std::uint32_t v = w == 2 ? spare[2 * i] | (spare[2 * i + 1] << 8) : spare[i] | idle_lane;
     nand_cycle(v, nand_data);
   }
   command(0x10);
@@ -158,13 +167,76 @@ std::uint64_t map_image_address(std::uint32_t address) {
   return address >= image_address_base ? address - g.nand_erase_origin : address;
 }
 
-// The last page of block 0 is kept for the bad block table: offsets from there up to the last
-// page of block 1 move up by one page.
+// End of the bootloader area in image offsets. Large pages: blocks 0 and 1 less the table page
+// (the image moves past it, so block 1 is used whole); small pages: block 0 below the table page.
+std::uint64_t bootloader_area_end() {
+  return g.nand_large_page ? 2ull * g.nand_block_size - g.nand_page_size : g.nand_first_span;
+}
+
+// The last page of block 0 is kept for the bad block table: on large pages offsets from there up
+// to the end of the bootloader area move up by one page.
 std::uint64_t skip_table_page(std::uint64_t a) {
   if (!g.nand_large_page || g.bbt_page_write) return a;
   const std::uint64_t span = g.nand_block_size - g.nand_page_size;
-  if (a >= span && a < 2ull * g.nand_block_size - g.nand_page_size) a += g.nand_page_size;
+  if (a >= span && a < bootloader_area_end()) a += g.nand_page_size;
   return a;
+}
+
+// A flash offset for a message (the sums of offsets and lengths may pass 32 bits).
+unsigned shown(std::uint64_t v) {
+  return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(v);
+}
+
+// Why the image range [s, end) cannot be written, or nullptr. Writes into the bootloader area
+// must stay inside it: on large pages anything past its end up to block 2 would land on pages
+// the shift already filled; on small pages it would land on the table page.
+const char* range_refusal(std::uint64_t s, std::uint64_t end, char* text, std::size_t size) {
+  // Hynix and unknown makers' large-page chips (but the 4 Gbit one) give no size in their ID.
+  if (g.nand_total_size == 0) {
+    std::snprintf(text, size, "The size of this NAND flash is unknown: its ID bytes give none");
+    return text;
+  }
+  if (end > g.nand_total_size) {
+    std::snprintf(text, size,
+                  "The image ends at NAND offset 0x%08x, beyond the end of the NAND flash "
+                  "(0x%08x bytes)",
+                  shown(end), unsigned(g.nand_total_size));
+    return text;
+  }
+  const std::uint64_t area = bootloader_area_end();
+  const std::uint64_t guarded = g.nand_large_page ? 2ull * g.nand_block_size : small_block0_end;
+  if (s < guarded && end > area) {
+    std::snprintf(text, size,
+                  "The image is larger than the NAND bootloader area (it ends at 0x%08x, the "
+                  "area at 0x%08x)",
+                  shown(end), shown(area));
+    return text;
+  }
+  if (!g.nand_large_page && g.nand_bus_bytes == 2 && s < small_skip_end && end > small_block0_end) {
+    std::snprintf(text, size,
+                  "NAND offsets 0x%08x to 0x%08x are not used on the 16-bit NAND bus; the image "
+                  "starts at 0x%08x",
+                  unsigned(small_block0_end), unsigned(small_skip_end - 1), shown(s));
+    return text;
+  }
+  return nullptr;
+}
+
+// Why the unit at flash offset `p` must not be programmed now, or nullptr. Only a write needs
+// the unit erased; a verify after a fresh probe reads whatever is there.
+const char* unit_refusal(std::uint64_t p, bool writing) {
+  if (g.bbt_page_write) return nullptr;
+  if (p >= g.nand_total_size) return "beyond the end of the NAND flash";
+  if (p >= g.nand_first_span && p < g.nand_first_span + g.nand_chip_page_size)
+    return "the bad block table page";
+  const bool erased_known = writing || g.erased_end != 0;
+  if (erased_known && (p < g.erased_start || p >= g.erased_end))
+    return "not erased by this download";
+  return nullptr;
+}
+
+bool all_erased(const std::uint8_t* data, std::uint32_t n) {
+  return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
 }
 
 }  // namespace
@@ -176,6 +248,7 @@ std::uint32_t nand_block_size_at(std::uint32_t) {
 int nand_probe() {
   if (cpu_type != cpu_pxa320 && cpu_type != cpu_pxa300 && cpu_type != cpu_pxa310) return 0;
   g.nand_cs0_size = g.nand_cs1_size = g.nand_total_size = 0;
+  g.erased_start = g.erased_end = 0;
   nand_cs1_start = 0xFFFFFFFF;
   bs_set_pin_enable(73, 1);
   bs_set_pin_output(73, 1);
@@ -268,74 +341,102 @@ int nand_probe() {
   return 1;
 }
 
+namespace {
+
+// The unit of the image offset `at` (logical) that a write or verify of up to `left` bytes from
+// there touches: its flash offset, the lanes, how far into the unit `at` lies and how many bytes
+// of the caller's go there.
+struct UnitPiece {
+  std::uint64_t flash = 0;  // flash offset of `at`
+  Lane lane;
+  std::uint32_t within = 0;
+  std::uint32_t take = 0;
+  const char* refusal = nullptr;
+};
+
+UnitPiece unit_piece(std::uint64_t at, std::uint32_t left, bool writing) {
+  UnitPiece u;
+  u.flash = skip_table_page(at);
+  u.lane = lane_at(u.flash);
+  if (u.lane.skip) {  // nothing of the 16-bit bus lives there
+    u.take = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, small_skip_end - u.flash));
+    u.refusal = "not used on the 16-bit NAND bus";
+    return u;
+  }
+  u.within = static_cast<std::uint32_t>(u.flash % u.lane.unit);
+  u.take = std::min(u.lane.unit - u.within, left);
+  u.refusal = unit_refusal(u.flash - u.within, writing);
+  // Large pages: the image offsets just past the bootloader area would land on pages the
+  // shift already filled.
+  if (!u.refusal && g.nand_large_page && !g.bbt_page_write && at >= bootloader_area_end() &&
+      at < 2ull * g.nand_block_size)
+    u.refusal = "past the end of the NAND bootloader area";
+  return u;
+}
+
+}  // namespace
+
 int nand_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
-  std::uint64_t a = map_image_address(address);
+  const std::uint64_t a = map_image_address(address);
   const std::uint64_t end = a + length;
   // PXA310 boot marker "HMIT" at flash offset 4, also in the caller's buffer so verify agrees.
   if (cpu_type == cpu_pxa310 && a <= 4 && end > 4) {
     static constexpr std::uint8_t marker[4] = {0x48, 0x4D, 0x49, 0x54};
     for (std::uint64_t at = 4; at < 8 && at < end; ++at) buffer[at - a] = marker[at - 4];
   }
-  if (g.nand_large_page) {
-    const std::uint64_t span = g.nand_block_size - g.nand_page_size;
-    if (a < span && end > span) return 0;
-    if (a < 2ull * g.nand_block_size && end > 2ull * g.nand_block_size - g.nand_page_size) return 0;
-  }
-  a = skip_table_page(a);
-  if (length == 0) return 1;
-  if (a + length > g.nand_total_size) {
-    flash_error("Write beyond the end of the NAND flash (0x%08x)", unsigned(a + length));
-    return 0;
-  }
 
   std::array<std::uint8_t, large_unit> padded;
   std::uint32_t pos = 0;
   while (pos < length) {
-    const std::uint64_t at = a + pos;
-    const Lane lane = lane_at(at);
-    if (lane.skip) {  // nothing of the 16-bit bus lives there
-      pos += static_cast<std::uint32_t>(std::min<std::uint64_t>(length - pos, small_skip_end - at));
-      continue;
-    }
-    const std::uint32_t within = static_cast<std::uint32_t>(at % lane.unit);
-    const std::uint32_t take = std::min(lane.unit - within, length - pos);
-    const std::uint64_t unit_start = at - within;
+    const UnitPiece u = unit_piece(a + pos, length - pos, true);
     const std::uint8_t* data = buffer + pos;
-    if (within != 0 || take != lane.unit) {
-      if (!unit_blank(unit_start, lane)) {
+    if (u.refusal) {
+      // Erased bytes need no programming: the padding of an assembled image may reach pages
+      // that are not the download's to program.
+      if (all_erased(data, u.take)) {
+        pos += u.take;
+        continue;
+      }
+      flash_error("Cannot write NAND offset 0x%08x: %s", shown(u.flash), u.refusal);
+      return 0;
+    }
+    const std::uint64_t unit_start = u.flash - u.within;
+    if (u.within != 0 || u.take != u.lane.unit) {
+      if (!unit_blank(unit_start, u.lane)) {
         flash_error("NAND page at 0x%08x is already programmed", unsigned(unit_start));
         return 0;
       }
       padded.fill(0xFF);
-      std::memcpy(padded.data() + within, buffer + pos, take);
+      std::memcpy(padded.data() + u.within, data, u.take);
       data = padded.data();
     }
-    if (!program_unit(data, unit_start, lane)) return 0;
-    pos += take;
+    if (!program_unit(data, unit_start, u.lane)) return 0;
+    pos += u.take;
   }
   return 1;
 }
 
 int nand_verify(const std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
-  const std::uint64_t a = skip_table_page(map_image_address(address));
-  if (a + length > g.nand_total_size) return 0;
+  const std::uint64_t a = map_image_address(address);
   std::array<std::uint8_t, 1024> read;
   std::uint32_t pos = 0;
   while (pos < length) {
-    const std::uint64_t at = a + pos;
-    const Lane lane = lane_at(at);
-    if (lane.skip) {
-      pos += static_cast<std::uint32_t>(std::min<std::uint64_t>(length - pos, small_skip_end - at));
+    const UnitPiece u = unit_piece(a + pos, length - pos, false);
+    if (u.refusal) {  // what the write skipped, or refused
+      if (!all_erased(buffer + pos, u.take)) return 0;
+      pos += u.take;
       continue;
     }
-    const std::uint32_t w = lane.width;
-    const std::uint32_t page_bytes = (g.nand_large_page ? large_unit : small_unit) * w;
-    const std::uint32_t to_page_end = static_cast<std::uint32_t>(page_bytes - at % page_bytes);
-    const std::uint32_t bytes = std::min({length - pos, to_page_end, 512u * w});
-    const std::uint32_t units = (bytes + w - 1) / w;
-    read_units(bus_offset(at, w), 0, units, w, read.data(), read.size());
-    if (std::memcmp(read.data(), buffer + pos, bytes) != 0) return 0;
-    pos += bytes;
+    const std::uint32_t w = u.lane.width;
+    std::uint32_t done = 0;
+    while (done < u.take) {
+      const std::uint32_t bytes = std::min(u.take - done, 512u * w);
+      const std::uint32_t units = (bytes + w - 1) / w;
+      read_units(bus_offset(u.flash + done, w), 0, units, w, read.data(), read.size());
+      if (std::memcmp(read.data(), buffer + pos + done, bytes) != 0) return 0;
+      done += bytes;
+    }
+    pos += u.take;
   }
   return 1;
 }
@@ -353,7 +454,7 @@ int nand_block_erase(std::uint32_t offset) {
   if (g.nand_bus_bytes == 2) offset /= 2, mask = 0x101;
   nand_cycle(offset, nand_select);
   command(0x60);
-  send_row(g.nand_large_page ? offset >> 11 : offset >> 9);
+  send_row(row_of(offset));
   command(0xD0);
   if (!bs_wait_ready()) {
     flash_error("Timeout while erasing FLASH");
@@ -368,19 +469,37 @@ int nand_block_erase(std::uint32_t offset) {
 
 int nand_erase(std::uint32_t start, std::uint32_t length) {
   g.nand_erase_origin = start;
+  g.erased_start = g.erased_end = 0;
   const std::uint64_t s = start < image_address_base ? start : 0;
   const std::uint64_t end = s + length;
-  if (end > g.nand_total_size) return 0;
+  // Everything the writes will need is checked before the first block is erased.
+  char why[256];
+  if (range_refusal(s, end, why, sizeof why)) {
+    flash_error("%s", why);
+    return 0;
+  }
   if (length == 0) return 1;
-  // Every block holding a byte of the range is erased, the one holding the start included.
-  const bool touches_block0 = s < nand_block_size_at(0);
+  // The blocks under the flash offsets the image lands on (large pages move it past the table
+  // page), the one holding the first byte included.
+  const std::uint64_t first = skip_table_page(s);
+  const std::uint64_t last = skip_table_page(end - 1);
+  const bool touches_block0 = first < nand_block_size_at(0);
   const int table_valid = touches_block0 ? bbt_check_before_erase() : 0;
+  std::uint64_t erased_start = 0, erased_end = 0;
+  bool any = false;
   for (std::uint64_t o = 0; o < g.nand_total_size;) {
     const std::uint32_t size = nand_block_size_at(static_cast<std::uint32_t>(o));
     if (size == 0) return 0;
-    if (o < end && o + size > s && !nand_block_erase(static_cast<std::uint32_t>(o))) return 0;
+    if (o <= last && o + size > first) {
+      if (!nand_block_erase(static_cast<std::uint32_t>(o))) return 0;
+      if (!any) erased_start = o;
+      erased_end = o + size;
+      any = true;
+    }
     o += size;
   }
+  g.erased_start = erased_start;
+  g.erased_end = erased_end;
   if (touches_block0) bbt_rewrite_after_erase(table_valid);
   return 1;
 }
@@ -391,7 +510,7 @@ int nand_finish() {
 }
 
 std::uint32_t nand_first_block_span() {
-  return g.nand_large_page ? g.nand_block_size - g.nand_page_size : 0;
+  return g.nand_large_page ? g.nand_block_size - g.nand_page_size : g.nand_first_span;
 }
 
 const FlashDriver nand_flash_driver{"NAND Flash", nand_probe,  noop_prepare, nand_erase,

@@ -24,6 +24,9 @@ struct NandGeometry {
   std::uint32_t nand_total_size = 0;
   std::uint32_t nand_erase_origin = 0;
   std::uint32_t bbt_page_write = 0;
+  // Flash offsets erased by the last erase (block-aligned); writes stay inside them.
+  std::uint64_t erased_start = 0;
+  std::uint64_t erased_end = 0;
 };
 extern NandGeometry nand_geometry;
 void nand_reset_state();
@@ -38,6 +41,9 @@ int nand_erase(std::uint32_t start, std::uint32_t length);
 int nand_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length);
 int nand_verify(const std::uint8_t* buffer, std::uint32_t address, std::uint32_t length);
 int nand_finish();
+// Asks the job to assemble the image into whole pages from its start (whole-block mode): the
+// span of block 0 below the table page, for small pages as for large ones, so records that share
+// a page are programmed together.
 std::uint32_t nand_first_block_span();
 
 // 1 ok (also after a bad status), 0 time-out.

@@ -13,27 +13,27 @@ constexpr std::uint64_t forever = std::numeric_limits<std::uint64_t>::max();
 
 const NandChipType& nand_samsung_f1() {
   static const NandChipType t{
-      "K9F1G08", {0xEC, 0xF1, 0x00, 0x95, 0x40}, 2048, 64, 64, 1024, 2, 25, 250, 2000};
+      "K9F1G08", {0xEC, 0xF1, 0x00, 0x95, 0x40}, 2048, 64, 64, 1024, 2, 25, 250, 2000, 4};
   return t;
 }
 const NandChipType& nand_samsung_da() {
   static const NandChipType t{
-      "K9F2G08", {0xEC, 0xDA, 0x10, 0x95, 0x44}, 2048, 64, 64, 2048, 3, 25, 250, 2000};
+      "K9F2G08", {0xEC, 0xDA, 0x10, 0x95, 0x44}, 2048, 64, 64, 2048, 3, 25, 250, 2000, 4};
   return t;
 }
 const NandChipType& nand_samsung_75() {
   static const NandChipType t{
-      "K9F5608", {0xEC, 0x75, 0xA5, 0xBD, 0x00}, 512, 16, 32, 2048, 2, 10, 200, 2000};
+      "K9F5608", {0xEC, 0x75, 0xA5, 0xBD, 0x00}, 512, 16, 32, 2048, 2, 10, 200, 2000, 2};
   return t;
 }
 const NandChipType& nand_samsung_76() {
   static const NandChipType t{
-      "K9F1208", {0xEC, 0x76, 0x5A, 0x3F, 0x00}, 512, 16, 32, 4096, 3, 10, 200, 2000};
+      "K9F1208", {0xEC, 0x76, 0x5A, 0x3F, 0x00}, 512, 16, 32, 4096, 3, 10, 200, 2000, 2};
   return t;
 }
 const NandChipType& nand_hynix_dc() {
   static const NandChipType t{
-      "HY27UF084G2", {0xAD, 0xDC, 0x10, 0x95, 0x54}, 2048, 64, 64, 4096, 3, 25, 250, 2000};
+      "HY27UF084G2", {0xAD, 0xDC, 0x10, 0x95, 0x54}, 2048, 64, 64, 4096, 3, 25, 250, 2000, 4};
   return t;
 }
 
@@ -78,10 +78,68 @@ bool NandChip::ready() const {
   return clock::now_us() >= busy_until_us_;
 }
 
+std::uint32_t NandChip::page_programs(std::uint32_t page) const {
+  const auto it = page_programs_.find(page);
+  return it == page_programs_.end() ? 0 : it->second;
+}
+
+bool NandChip::column_valid() const {
+  // Large pages: two column cycles, of which the second carries only A8..A11.
+  if (large()) return (address_[1] & 0xF0) == 0 && column_ < page_bytes();
+  return true;
+}
+
 void NandChip::load_register() {
-  read_page(row_ % pages(), page_register_.data());
+  if (address_ok_) {
+    read_page(row_, page_register_.data());
+  } else {
+    ++address_errors_;
+    std::fill(page_register_.begin(), page_register_.end(), 0x00);
+    column_ = 0;
+  }
   busy_until_us_ = clock::now_us() + type_.read_us;
   mode_ = Mode::read;
+}
+
+void NandChip::program() {
+  pending_ = Pending::none;
+  mode_ = Mode::idle;
+  ++programs_;
+  busy_until_us_ = faults_.stuck_busy ? forever : clock::now_us() + type_.program_us;
+  failed_ = true;
+  if (!address_ok_) {
+    ++address_errors_;
+    return;
+  }
+  if (faults_.program_fail || bad(row_ / type_.pages_per_block)) return;
+  if (++page_programs_[row_] > type_.partial_programs) {
+    ++program_count_errors_;
+    return;
+  }
+  failed_ = false;
+  std::vector<std::uint8_t> bytes(page_bytes());
+  read_page(row_, bytes.data());
+  for (std::uint32_t i = 0; i < page_bytes(); ++i) bytes[i] &= page_register_[i];
+  write_page_raw(row_, bytes.data());
+}
+
+void NandChip::erase() {
+  pending_ = Pending::none;
+  mode_ = Mode::idle;
+  ++erases_;
+  busy_until_us_ = faults_.stuck_busy ? forever : clock::now_us() + type_.erase_us;
+  failed_ = true;
+  if (!row_valid()) {
+    ++address_errors_;
+    return;
+  }
+  const std::uint32_t block = row_ / type_.pages_per_block;
+  if (faults_.erase_fail || bad(block)) return;
+  failed_ = false;
+  const std::uint32_t first = block * type_.pages_per_block;
+  const std::uint32_t end = first + type_.pages_per_block;
+  pages_.erase(pages_.lower_bound(first), pages_.lower_bound(end));
+  page_programs_.erase(page_programs_.lower_bound(first), page_programs_.lower_bound(end));
 }
 
 void NandChip::write_cycle(bool cle, bool ale, std::uint8_t value) {
@@ -115,37 +173,14 @@ void NandChip::write_cycle(bool cle, bool ale, std::uint8_t value) {
         std::fill(page_register_.begin(), page_register_.end(), 0xFF);
         break;
       case 0x10:
-        if (pending_ == Pending::program_data) {
-          pending_ = Pending::none;
-          mode_ = Mode::idle;
-          ++programs_;
-          const std::uint32_t page = row_ % pages();
-          busy_until_us_ = faults_.stuck_busy ? forever : clock::now_us() + type_.program_us;
-          failed_ = faults_.program_fail || bad(page / type_.pages_per_block);
-          if (failed_) break;
-          std::vector<std::uint8_t> bytes(page_bytes());
-          read_page(page, bytes.data());
-          for (std::uint32_t i = 0; i < page_bytes(); ++i) bytes[i] &= page_register_[i];
-          write_page_raw(page, bytes.data());
-        }
+        if (pending_ == Pending::program_data) program();
         if (!large()) pointer_ = 0;
         break;
       case 0x60:
         pending_ = Pending::erase_address, address_.clear();
         break;
       case 0xD0:
-        if (pending_ == Pending::erase_address && address_.size() == type_.row_bytes) {
-          pending_ = Pending::none;
-          mode_ = Mode::idle;
-          ++erases_;
-          const std::uint32_t block = (row_ % pages()) / type_.pages_per_block;
-          busy_until_us_ = faults_.stuck_busy ? forever : clock::now_us() + type_.erase_us;
-          failed_ = faults_.erase_fail || bad(block);
-          if (failed_) break;
-          const std::uint32_t first = block * type_.pages_per_block;
-          pages_.erase(pages_.lower_bound(first),
-                       pages_.lower_bound(first + type_.pages_per_block));
-        }
+        if (pending_ == Pending::erase_address && address_.size() == type_.row_bytes) erase();
         break;
       case 0x70:
         mode_ = Mode::status;
@@ -173,7 +208,7 @@ void NandChip::address_complete() {
     return row;
   };
   auto column_from = [&] {
-    return large() ? (address_[0] | ((address_[1] & 0x0F) << 8)) : pointer_ + address_[0];
+    return large() ? (address_[0] | (address_[1] << 8)) : pointer_ + address_[0];
   };
   switch (pending_) {
     case Pending::id_address:
@@ -183,6 +218,7 @@ void NandChip::address_complete() {
       if (n == address_cycles()) {
         column_ = column_from();
         row_ = row_from(large() ? 2 : 1);
+        address_ok_ = row_valid() && column_valid();
         if (!large()) {  // small pages start reading at once
           load_register();
           pending_ = Pending::none;
@@ -194,6 +230,7 @@ void NandChip::address_complete() {
       if (n == address_cycles()) {
         column_ = column_from();
         row_ = row_from(large() ? 2 : 1);
+        address_ok_ = row_valid() && column_valid();
         pending_ = Pending::program_data;
       }
       break;

@@ -5,6 +5,10 @@
 // edge; a falling nRE puts the next byte on the lane, its rising edge moves on. Busy times run
 // on the virtual clock. Programming only clears bits. Pages that were never programmed are not
 // stored (they read as erased), so large chips cost memory only for what is written.
+// As the datasheets require, address bits the chip does not have must be 0 (row bits above the
+// last page, column bits above the page with its spare): an address with such a bit set is
+// refused (a program or erase ends with the failure bit and changes nothing, a read delivers
+// 0x00), and so is a program of a page beyond its partial-program count since the last erase.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -23,10 +27,12 @@ struct NandChipType {
   std::uint32_t blocks;
   std::uint32_t row_bytes;  // 2 or 3
   std::uint32_t read_us, program_us, erase_us;
+  std::uint32_t partial_programs;  // programs one page takes between two erases (NOP)
 };
 
 // Samsung K9F1G08 (EC F1, 128 MiB, 2 KiB pages), K9F2G08 (EC DA, 256 MiB), K9F5608 (EC 75,
-// 32 MiB, 512-byte pages), K9F1208 (EC 76, 64 MiB); Hynix 4 Gbit (AD DC).
+// 32 MiB, 512-byte pages), K9F1208 (EC 76, 64 MiB); Hynix 4 Gbit (AD DC). Partial programs per
+// page: 4 on the large-page chips, 2 on the small-page ones (their main-array count).
 const NandChipType& nand_samsung_f1();
 const NandChipType& nand_samsung_da();
 const NandChipType& nand_samsung_75();
@@ -64,6 +70,11 @@ class NandChip {
 
   std::uint64_t programs() const { return programs_; }
   std::uint64_t erases() const { return erases_; }
+  // Programs of `page` since its block was last erased (refused ones included).
+  std::uint32_t page_programs(std::uint32_t page) const;
+  // Addresses refused for bits the chip does not have, and programs refused for their count.
+  std::uint64_t address_errors() const { return address_errors_; }
+  std::uint64_t program_count_errors() const { return program_count_errors_; }
 
  private:
   enum class Mode : std::uint8_t { idle, id, status, read };
@@ -79,6 +90,10 @@ class NandChip {
   std::uint32_t address_cycles() const { return (large() ? 2 : 1) + type_.row_bytes; }
   void address_complete();
   void load_register();
+  void program();
+  void erase();
+  bool column_valid() const;
+  bool row_valid() const { return row_ < pages(); }
 
   const NandChipType& type_;
   std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
@@ -90,12 +105,16 @@ class NandChip {
   std::vector<std::uint8_t> address_;
   std::uint32_t column_ = 0;
   std::uint32_t row_ = 0;
+  bool address_ok_ = false;  // the last read or program address names a real row and column
   std::vector<std::uint8_t> page_register_;
   std::uint32_t id_index_ = 0;
   bool failed_ = false;
   std::uint64_t busy_until_us_ = 0;
   std::uint64_t programs_ = 0;
   std::uint64_t erases_ = 0;
+  std::uint64_t address_errors_ = 0;
+  std::uint64_t program_count_errors_ = 0;
+  std::map<std::uint32_t, std::uint32_t> page_programs_;
 };
 
 // The chips on the NAND port.

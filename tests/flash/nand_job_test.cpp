@@ -135,41 +135,195 @@ TEST_F(NandJob, ReplacementSearchStaysInsideTheReserve) {
   EXPECT_THAT(debug_lines(), Contains("INFO: No replacement block left for BAD Block(120)\r\n"));
 }
 
-TEST_F(NandJob, SmallPageImageWithChunkCodes) {
-  use_module("pxa300-nand-small");
-  verify_after_write = 1;
-  std::mt19937 rng(4);
-  const std::uint32_t start = 0x80000000;
-  // Records start on pages; the last ends inside one.
-  std::vector<ImageRecord> records = {{start, random_bytes(rng, 0x600)},
-                                      {start + 0x4000, random_bytes(rng, 0x333)}};
-  EXPECT_EQ(run_image(dir_.write("nk.bin", make_image(start, 0x4400, records))), 1);
-  EXPECT_THAT(target_description(),
-              HasSubstr("Samsung NAND Flash: 8Bit (CS0: 32MB, CS1: 0MB)\r\n"));
-  for (std::uint32_t page : {0u, 2u, 32u, 33u}) {
-    const auto bytes = nand_page(page);
-    const std::uint32_t offset = page * 512;
-    const auto& r = offset < 0x4000 ? records[0] : records[1];
-    const std::uint32_t at = offset - (r.address - start);
-    std::vector<std::uint8_t> data(512, 0xFF);
-    for (std::uint32_t i = 0; i < 512 && at + i < r.data.size(); ++i) data[i] = r.data[at + i];
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 512), data) << page;
-    std::uint8_t code[6];
-    chunk_ecc_reference(data.data(), code);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 520, bytes.begin() + 526),
-              std::vector<std::uint8_t>(code, code + 6));
-  }
+// A small-page page as it should hold `data` (512 bytes): the data, the chunk code in spare
+// bytes 8..13, 0xFF elsewhere.
+std::vector<std::uint8_t> small_page_with_code(const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> page(528, 0xFF);
+  std::copy(data.begin(), data.end(), page.begin());
+  chunk_ecc_reference(data.data(), page.data() + 520);
+  return page;
 }
 
-TEST_F(NandJob, WriteIntoAnAlreadyProgrammedPageFailsLoudly) {
-  use_module("pxa300-nand-small");
+TEST_F(NandJob, SmallPageBootloaderWhoseRecordsSharePages) {
+  auto& m = use_module("pxa300-nand-small");
+  verify_after_write = 1;
+  std::mt19937 rng(4);
+  const std::uint32_t start = 0x80000000, length = 0x3C00;
+  // As Windows CE bootloaders come: a 4-byte record at the start, an 8-byte one at +0x40, a
+  // record that starts and ends inside pages, and one that ends inside the last page.
+  std::vector<ImageRecord> records = {{start, random_bytes(rng, 4)},
+                                      {start + 0x40, random_bytes(rng, 8)},
+                                      {start + 0x123, random_bytes(rng, 0x700)},
+                                      {start + 0x2000, random_bytes(rng, 0x1B00)}};
+  EXPECT_EQ(run_image(dir_.write("eboot.bin", make_image(start, length, records))), 1);
+  EXPECT_THAT(target_description(),
+              HasSubstr("Samsung NAND Flash: 8Bit (CS0: 32MB, CS1: 0MB)\r\n"));
+  EXPECT_THAT(box_texts(), ElementsAre("BadBlock Table missing or corrupt. Yes: Use manufacturing "
+                                       "info, No: build empty table."));
+  // Block 0 below the table page holds the image, 0xFF between the records, every page
+  // programmed once with its code.
+  const auto expected = expected_flash(start, 0x3E00, records);
+  auto& chip = m.nand().chip(0);
+  for (std::uint32_t page = 0; page < 31; ++page) {
+    const std::vector<std::uint8_t> data(expected.begin() + page * 512,
+                                         expected.begin() + (page + 1) * 512);
+    EXPECT_EQ(nand_page(page), small_page_with_code(data)) << "page " << page;
+    EXPECT_EQ(chip.page_programs(page), 1u) << "page " << page;
+  }
+  // The table page: an empty table, written once.
+  std::vector<std::uint8_t> table(512, 0xFF);
+  table[0] = 0x4E, table[1] = 0x52, table[2] = 0, table[3] = 0;
+  EXPECT_EQ(nand_page(31), small_page_with_code(table));
+  EXPECT_EQ(chip.page_programs(31), 1u);
+  EXPECT_EQ(chip.erases(), 1u);
+  EXPECT_EQ(chip.address_errors(), 0u);
+
+  // An image at flash offset 0x1000 itself: the assembled block runs 0x3E00 bytes from there,
+  // its padding over the table page and into block 1, which are left alone.
+  const std::vector<ImageRecord> at_offset = {{0x1000, random_bytes(rng, 0x100)}};
+  EXPECT_EQ(run_image(dir_.write("low.bin", make_image(0x1000, 0x100, at_offset))), 1);
+  EXPECT_EQ(nand_page(31), small_page_with_code(table));
+  EXPECT_EQ(chip.page_programs(31), 1u);
+  EXPECT_FALSE(chip.page_stored(32));
+  EXPECT_EQ(chip.erases(), 2u);
+  std::vector<std::uint8_t> data(512, 0xFF);
+  std::copy(at_offset[0].data.begin(), at_offset[0].data.end(), data.begin());
+  EXPECT_EQ(nand_page(8), small_page_with_code(data));
+}
+
+TEST_F(NandJob, ImageLargerThanTheBootloaderAreaIsRefusedBeforeErasing) {
+  // Small pages: block 0 below the table page, 0x3E00 bytes.
+  auto& m = use_module("pxa300-nand-small");
+  auto& chip = m.nand().chip(0);
+  std::vector<std::uint8_t> table(528, 0xFF), data(528, 0x11);
+  table[0] = 0x4E, table[1] = 0x52, table[2] = 1, table[3] = 0;  // one entry: 7 -> 2047
+  table[4] = 7, table[5] = 0, table[6] = 0xFF, table[7] = 0x07;
+  chip.write_page_raw(31, table.data());
+  chip.write_page_raw(0, data.data());
+  std::mt19937 rng(5);
   const std::uint32_t start = 0x80000000;
-  // Two records share page 0: the second would need the page programmed twice.
-  std::vector<ImageRecord> records = {{start, std::vector<std::uint8_t>(0x100, 1)},
-                                      {start + 0x100, std::vector<std::uint8_t>(0x100, 2)}};
-  EXPECT_EQ(run_image(dir_.write("nk.bin", make_image(start, 0x200, records))), 0);
-  EXPECT_THAT(box_texts(), Contains("NAND page at 0x00000000 is already programmed"));
-  EXPECT_EQ(box_texts().back(), "Writing Flash\r\n");
+  const std::vector<ImageRecord> records = {{start, random_bytes(rng, 0x3E04)}};
+  EXPECT_EQ(run_image(dir_.write("eboot.bin", make_image(start, 0x3E04, records))), 0);
+  EXPECT_THAT(box_texts(),
+              ElementsAre("The image is larger than the NAND bootloader area (it ends at "
+                          "0x00003e04, the area at 0x00003e00)",
+                          "Erasing Flash\r\n"));
+  EXPECT_EQ(chip.erases(), 0u);
+  EXPECT_EQ(chip.programs(), 0u);
+  EXPECT_EQ(nand_page(31), table);
+  EXPECT_EQ(nand_page(0), data);
+
+  // Large pages: blocks 0 and 1 less the table page, 0x3F800 bytes.
+  auto& large = use_module("pxa320-nand-large");
+  EXPECT_EQ(run_raw(dir_.write("big.nb0", std::vector<std::uint8_t>(0x3F801, 0x22)), 0x80000000),
+            0);
+  EXPECT_EQ(box_texts().end()[-2],
+            "The image is larger than the NAND bootloader area (it ends at 0x0003f801, the area "
+            "at 0x0003f800)");
+  EXPECT_EQ(large.nand().chip(0).erases(), 0u);
+  // Past the end of the flash.
+  EXPECT_EQ(run_raw(dir_.write("end.nb0", std::vector<std::uint8_t>(0x1000, 0x22)), 0x7FFF800), 0);
+  EXPECT_EQ(box_texts().end()[-2],
+            "The image ends at NAND offset 0x08000800, beyond the end of the NAND flash "
+            "(0x08000000 bytes)");
+  EXPECT_EQ(large.nand().chip(0).erases(), 0u);
+}
+
+TEST_F(NandJob, FlashOfUnknownSizeIsRefusedWithItsReason) {
+  // A Hynix 1 Gbit large-page chip: its ID bytes carry no size the driver reads.
+  static const sim::NandChipType hynix_f1{
+      "HY27UF081G2A", {0xAD, 0xF1, 0x80, 0x1D, 0x00}, 2048, 64, 64, 1024, 2, 25, 250, 2000, 4};
+  module_ = std::make_unique<sim::JtagModule>(sim::CpuModel::pxa320);
+  auto& chip = module_->nand().add(hynix_f1, 0, 0);
+  module_->install();
+  EXPECT_EQ(run_raw(dir_.write("a.nb0", std::vector<std::uint8_t>(0x800, 1)), 0x80000000), 0);
+  EXPECT_THAT(box_texts(), ElementsAre("The size of this NAND flash is unknown: its ID bytes give "
+                                       "none",
+                                       "Erasing Flash\r\n"));
+  EXPECT_EQ(chip.erases(), 0u);
+}
+
+TEST_F(NandJob, TwoChipSmallPageBusLeavesTheHighChipsBlockZeroAlone) {
+  auto& m = use_module("pxa300-nand-small-x16");
+  auto& low = m.nand().chip(0);
+  auto& high = m.nand().chip(1);
+  verify_after_write = 1;
+  std::mt19937 rng(6);
+  const std::uint32_t start = 0x80000000;
+  const std::vector<ImageRecord> records = {{start, random_bytes(rng, 0x801)},
+                                            {start + 0x2345, random_bytes(rng, 0x100)}};
+  EXPECT_EQ(run_image(dir_.write("eboot.bin", make_image(start, 0x2445, records))), 1);
+  EXPECT_THAT(target_description(),
+              HasSubstr("Samsung NAND Flash: 16Bit (CS0: 128MB, CS1: 0MB)\r\n"));
+  // Block 0 is written byte-wide into the low chip; the table in its last page.
+  const auto expected = expected_flash(start, 0x3E00, records);
+  for (std::uint32_t page = 0; page < 31; ++page) {
+    const std::vector<std::uint8_t> data(expected.begin() + page * 512,
+                                         expected.begin() + (page + 1) * 512);
+    EXPECT_EQ(nand_page(page, 0), small_page_with_code(data)) << "page " << page;
+  }
+  EXPECT_EQ(nand_page(31, 0)[0], 0x4E);
+  // The high chip took the same page programs with 0xFF: its block 0, factory mark included,
+  // is as erased.
+  const std::vector<std::uint8_t> erased(528, 0xFF);
+  for (std::uint32_t page = 0; page < 32; ++page)
+    EXPECT_EQ(nand_page(page, 1), erased) << "page " << page;
+  EXPECT_FALSE(high.bad(0));
+
+  // From bus block 1 on, 16-bit words: even bytes on the low chip, odd bytes on the high one.
+  const auto raw = random_bytes(rng, 0x400);
+  EXPECT_EQ(run_raw(dir_.write("os.nb0", raw), 0x8000), 1);
+  const auto lo = nand_page(32, 0), hi = nand_page(32, 1);
+  for (std::uint32_t i = 0; i < 512; ++i) {
+    EXPECT_EQ(lo[i], raw[2 * i]) << i;
+    EXPECT_EQ(hi[i], raw[2 * i + 1]) << i;
+  }
+  // Nothing of the 16-bit bus lives at 0x4000..0x7FFF: refused, not dropped.
+  EXPECT_EQ(run_raw(dir_.write("hole.nb0", raw), 0x4000), 0);
+  EXPECT_THAT(box_texts(), Contains("NAND offsets 0x00004000 to 0x00007fff are not used on the "
+                                    "16-bit NAND bus; the image starts at 0x00004000"));
+  EXPECT_EQ(low.address_errors() + high.address_errors(), 0u);
+}
+
+TEST_F(NandJob, ChipSelectOneCountsRowsFromItsOwnChip) {
+  auto& m = use_module("pxa320-nand-2cs");
+  auto& cs0 = m.nand().chip(0);
+  auto& cs1 = m.nand().chip(1);
+  std::mt19937 rng(7);
+  const auto data = random_bytes(rng, 0x1000);
+  // Raw at flash offset 0x20000000: the first block of the chip on chip select 1.
+  EXPECT_EQ(run_raw(dir_.write("cs1.nb0", data), 0x20000000), 1);
+  EXPECT_THAT(target_description(),
+              HasSubstr("Hynix NAND Flash: 8Bit (CS0: 512MB, CS1: 512MB)\r\n"));
+  EXPECT_EQ(cs0.erases() + cs0.programs(), 0u);
+  EXPECT_EQ(cs1.erases(), 1u);
+  EXPECT_EQ(cs1.address_errors(), 0u);
+  for (std::uint32_t page = 0; page < 2; ++page) {
+    const auto bytes = nand_page(page, 1);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 2048, data.begin() + page * 2048));
+  }
+  // Read back through the driver on a fresh open.
+  ASSERT_EQ(jtag_open_cable(), 1);
+  jtag_reset_tap(1);
+  ASSERT_EQ(cpu_identify(), 1u);
+  ASSERT_EQ(jtag_open(ui::no_window), 1);
+  EXPECT_EQ(nand_verify(data.data(), 0x20000000, 0x1000), 1);
+  jtag_close();
+  EXPECT_EQ(cs1.address_errors(), 0u);
+}
+
+TEST_F(NandJob, LargePageRawStreamAcrossTheTablePage) {
+  auto& m = use_module("pxa320-nand-large");
+  std::mt19937 rng(8);
+  const auto data = random_bytes(rng, 0x1000);
+  // One 4 KiB piece from 0x1F000: its second page moves past the table page into block 1.
+  EXPECT_EQ(run_raw(dir_.write("a.nb0", data), 0x1F000), 1);
+  EXPECT_EQ(m.nand().chip(0).erases(), 2u);
+  EXPECT_EQ(large_bytes(0x1F000, 0x800),
+            std::vector<std::uint8_t>(data.begin(), data.begin() + 0x800));
+  EXPECT_EQ(large_bytes(0x20000, 0x800),
+            std::vector<std::uint8_t>(data.begin() + 0x800, data.end()));
+  EXPECT_EQ(nand_page(0x1F800 / 2048)[0], 0x4E);  // the table page
 }
 
 TEST_F(NandJob, ProgramFaultAndEraseTimeout) {

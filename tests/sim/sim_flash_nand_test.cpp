@@ -169,6 +169,99 @@ TEST_F(NandModel, SmallPagePointersAndFactoryMarks) {
   EXPECT_EQ(page[512 + 5], 0x00);
 }
 
+TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
+  NandArray a;
+  NandChip& chip = a.add(nand_hynix_dc(), 0, 0);  // 262144 pages: row bits 18 and up must be 0
+  const auto program = [&](std::uint32_t column, std::uint32_t row) {
+    command(a, 0x80);
+    address(a, column & 0xFF);
+    address(a, (column >> 8) & 0xFF);
+    for (std::uint32_t i = 0; i < 3; ++i) address(a, (row >> (8 * i)) & 0xFF);
+    cycle(a, false, false, 0x5A);
+    command(a, 0x10);
+    wait_ready(a);
+    command(a, 0x70);
+    return read(a) & 0xFF;
+  };
+  EXPECT_EQ(program(0, 0x40000), 0xC1u);  // one past the last page
+  EXPECT_EQ(chip.address_errors(), 1u);
+  EXPECT_FALSE(chip.page_stored(0));
+  EXPECT_EQ(program(0, 0x3FFFF), 0xC0u);  // the last page
+  EXPECT_TRUE(chip.page_stored(0x3FFFF));
+  EXPECT_EQ(program(0x1000, 5), 0xC1u);  // column bit 12 set
+  EXPECT_EQ(program(2112, 5), 0xC1u);    // past the spare
+  EXPECT_FALSE(chip.page_stored(5));
+  EXPECT_EQ(chip.address_errors(), 3u);
+  // A read of such an address delivers no page.
+  command(a, 0x00);
+  large_address(a, 0, 0x3FFFF | 0x40000, 3);
+  command(a, 0x30);
+  wait_ready(a);
+  EXPECT_EQ(read(a) & 0xFF, 0x00u);
+  // An erase likewise fails and keeps the page.
+  command(a, 0x60);
+  address(a, 0xFF);
+  address(a, 0xFF);
+  address(a, 0x07);
+  command(a, 0xD0);
+  wait_ready(a);
+  command(a, 0x70);
+  EXPECT_EQ(read(a) & 0xFF, 0xC1u);
+  EXPECT_TRUE(chip.page_stored(0x3FFFF));
+  EXPECT_EQ(chip.address_errors(), 5u);
+
+  // Small pages with three row cycles (131072 pages): only bit 0 of the third is used.
+  NandArray s;
+  NandChip& small = s.add(nand_samsung_76(), 0, 0);
+  command(s, 0x00);
+  command(s, 0x80);
+  address(s, 0);
+  address(s, 0);
+  address(s, 0);
+  address(s, 2);
+  cycle(s, false, false, 0x00);
+  command(s, 0x10);
+  wait_ready(s);
+  command(s, 0x70);
+  EXPECT_EQ(read(s) & 0x01, 0x01u);
+  EXPECT_EQ(small.address_errors(), 1u);
+}
+
+TEST_F(NandModel, PartialProgramCountPerPageUntilErased) {
+  NandArray a;
+  NandChip& chip = a.add(nand_samsung_75(), 0, 0);  // two programs per page
+  const auto program = [&](std::uint8_t column, std::uint8_t value) {
+    command(a, 0x00);
+    command(a, 0x80);
+    address(a, column);
+    address(a, 1);
+    address(a, 0);
+    cycle(a, false, false, value);
+    command(a, 0x10);
+    wait_ready(a);
+    command(a, 0x70);
+    return read(a) & 0x01;
+  };
+  EXPECT_EQ(program(0, 0x11), 0u);
+  EXPECT_EQ(program(1, 0x22), 0u);
+  EXPECT_EQ(program(2, 0x33), 1u);  // the third is refused
+  EXPECT_EQ(chip.page_programs(1), 3u);
+  EXPECT_EQ(chip.program_count_errors(), 1u);
+  std::vector<std::uint8_t> page(528);
+  chip.read_page(1, page.data());
+  EXPECT_EQ(page[0], 0x11);
+  EXPECT_EQ(page[1], 0x22);
+  EXPECT_EQ(page[2], 0xFF);
+  // An erase of the block starts the count again.
+  command(a, 0x60);
+  address(a, 0);
+  address(a, 0);
+  command(a, 0xD0);
+  wait_ready(a);
+  EXPECT_EQ(chip.page_programs(1), 0u);
+  EXPECT_EQ(program(2, 0x33), 0u);
+}
+
 TEST_F(NandModel, InjectedFaultsAndChipSelects) {
   NandArray a;
   NandChip& c0 = a.add(nand_hynix_dc(), 0, 0);
