@@ -38,14 +38,22 @@ std::uint32_t jtag_detect(ui::Window dialog) {
   }
   // The USB adapter's name when one is open; parallel cables show an empty line.
   ui::set_text(dialog, IDC_DETECT_STATUS, usb_device_name);
-  jtag_reset_tap(1);
-  for (;;) {
-    if (cpu_identify()) {
-      ui::send_command(dialog, ui::Command{ui::IDOK, 0, 0, {}});
-      return 1;
+  // A failing reopen is told to the user once per detection; later rounds retry quietly (a lost
+  // remote port would otherwise raise a message box on every round).
+  bool open_failure_told = false;
+  for (bool opened = true;;) {
+    // Every round starts from Test-Logic-Reset: a module switched on since the last round may
+    // have seen only part of a scan, and its TAP is then out of step with the cable.
+    if (opened) {
+      jtag_reset_tap(1);
+      if (cpu_identify()) {
+        ui::send_command(dialog, ui::Command{ui::IDOK, 0, 0, {}});
+        return 1;
+      }
     }
     jtag_close_cable();
-    jtag_open_cable();
+    opened = jtag_open_cable(open_failure_told ? 0 : 1) != 0;
+    if (!opened) open_failure_told = true;
     if (stop_flag.load()) {
       jtag_close_cable();
       return 0;

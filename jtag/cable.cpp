@@ -159,14 +159,14 @@ namespace {
 std::uint32_t usb_kind_on_hold = 0;
 }  // namespace
 
-int jtag_open_cable() {
+int jtag_open_cable(int report) {
   if (is_usb() && port_io::simulated_port() != nullptr) {
     usb_kind_on_hold = jtag_interface;
     jtag_interface = 0;
     debug_info("simulated module: the USB adapter choice runs on the parallel cable");
   }
-  if (is_usb()) return usb_open();
-  return lpt_open();
+  if (is_usb()) return usb_open(report);
+  return lpt_open(report);
 }
 
 int jtag_close_cable() {

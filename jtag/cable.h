@@ -19,7 +19,9 @@ void jtag_scan_dr(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
                   std::uint32_t bit_count);
 void jtag_set_reset_lines(int trst, int srst);
 int jtag_reset_tap(int pulse);
-int jtag_open_cable();
+// Opens the selected adapter: 1 when ready; 0 otherwise, after telling the user why unless
+// `report` is 0 (detection retries tell of a failing adapter once, not on every round).
+int jtag_open_cable(int report = 1);
 int jtag_close_cable();
 
 }  // namespace dz

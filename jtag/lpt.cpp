@@ -17,8 +17,21 @@ namespace {
 constexpr const char* driver_service = "GIVEIO";
 constexpr const char* driver_file = "GIVEIO.SYS";
 
-void report_port_failure() {
-  ui::message_box(ui::no_window, "Error Loading GIVEIO.SYS", "Error", ui::MB_OK);
+// The data-register byte written at close. On the Wiggler D4 is NOT TRST and D0 is SRST, so the
+// usual 0x01 would hold the module in reset after the download: it gets both lines released.
+constexpr std::uint8_t close_byte = 0x01;
+constexpr std::uint8_t wiggler_close_byte = 0x10;
+
+// A failed open: the reason on the debug output and the driver message to the user, both only
+// when `report` is set (detection retries report a failing port once); the driver service is
+// removed in any case.
+int open_failed(int report, const std::string& reason) {
+  if (report) {
+    debug_print("%s", reason.c_str());
+    ui::message_box(ui::no_window, "Error Loading GIVEIO.SYS", "Error", ui::MB_OK);
+  }
+  if (port_driver_needed) port_io::port_driver_remove(driver_service);
+  return 0;
 }
 
 // The driver path in a 256-byte buffer: start-up directory, backslash, file name. False when it
@@ -46,39 +59,28 @@ std::uint16_t lpt_find_base() {
   return 0x378;
 }
 
-int lpt_open() {
+int lpt_open(int report) {
   if (port_driver_needed) {
     char path[256];
-    if (!driver_path(path)) {
-      debug_print("Port driver path too long: start-up directory of %lu characters",
-                  static_cast<unsigned long>(startup_directory.size()));
-      report_port_failure();
-      port_io::port_driver_remove(driver_service);
-      return 0;
-    }
-    if (!port_io::port_driver_install(driver_service, path)) {
-      debug_print("Cannot open the port driver device \\\\.\\%s (driver %s)", driver_service, path);
-      report_port_failure();
-      port_io::port_driver_remove(driver_service);
-      return 0;
-    }
+    if (!driver_path(path))
+      return open_failed(report, "Port driver path too long: start-up directory of " +
+                                     std::to_string(startup_directory.size()) + " characters");
+    if (!port_io::port_driver_install(driver_service, path))
+      return open_failed(report, std::string("Cannot open the port driver device \\\\.\\") +
+                                     driver_service + " (driver " + path + ")");
   }
   lpt_base = lpt_find_base();
   std::string reason;
-  if (!port_io::acquire(lpt_base, jtag_interface, reason)) {
-    debug_print("Cannot access parallel port %s: %s", port_io::effective_port_name().c_str(),
-                reason.c_str());
-    report_port_failure();
-    if (port_driver_needed) port_io::port_driver_remove(driver_service);
-    return 0;
-  }
+  if (!port_io::acquire(lpt_base, jtag_interface, reason))
+    return open_failed(
+        report, "Cannot access parallel port " + port_io::effective_port_name() + ": " + reason);
   port_io::port_write_byte(lpt_base, 0x01);
   port_io::port_flush();
   return 1;
 }
 
 int lpt_close() {
-  port_io::port_write_byte(lpt_base, 0x01);
+  port_io::port_write_byte(lpt_base, jtag_interface == 2 ? wiggler_close_byte : close_byte);
   port_io::port_write_byte(static_cast<std::uint16_t>(lpt_base + 2), 0x01);
   port_io::release();
   if (port_driver_needed) port_io::port_driver_remove(driver_service);

@@ -8,9 +8,10 @@ namespace dz {
 // Base address of the port to use: the "ParallelPort" setting when it names an I/O address
 // ("0x278"), otherwise 0x378.
 std::uint16_t lpt_find_base();
-// 1 when the port is ready; 0 after "Error Loading GIVEIO.SYS" was shown.
-int lpt_open();
-// Always 1.
+// 1 when the port is ready; 0 otherwise, after "Error Loading GIVEIO.SYS" was shown unless
+// `report` is 0.
+int lpt_open(int report = 1);
+// Leaves the cable idle (on the Wiggler with both reset lines released). Always 1.
 int lpt_close();
 
 }  // namespace dz

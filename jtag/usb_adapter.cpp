@@ -11,11 +11,12 @@ int usb_library_available() {
 
 char usb_device_name[128] = "";
 
-int usb_open() {
+int usb_open(int report) {
   usb_device_name[0] = '\0';
-  ui::message_box(ui::no_window,
-                  "No compatible USB JTAG Adapter Found. Check USB Cable Connection.", "ERROR",
-                  ui::MB_OK);
+  if (report)
+    ui::message_box(ui::no_window,
+                    "No compatible USB JTAG Adapter Found. Check USB Cable Connection.", "ERROR",
+                    ui::MB_OK);
   return 0;
 }
 

@@ -11,8 +11,9 @@ extern char usb_device_name[128];
 
 // 1 when the USB adapter library can be loaded.
 int usb_library_available();
-// Branch of jtag_open_cable: 1 when an adapter is open and initialised, else 0 after a message.
-int usb_open();
+// Branch of jtag_open_cable: 1 when an adapter is open and initialised, else 0 after a message
+// (none when `report` is 0).
+int usb_open(int report = 1);
 // Branch of jtag_close_cable; always 1.
 int usb_close();
 

@@ -1,7 +1,8 @@
-// Simulated JTAG modules for `--target sim:NAME[,flash=FILE][,locked=all][,bad=B:B:...]`:
+// Simulated JTAG modules for `--target sim:NAME[,flash=FILE][,locked=all][,bad=B:B:...][,late=N]`:
 // flash=FILE keeps the flash contents in a file across runs (created erased when missing),
 // locked=all locks every StrataFlash block (as P30/P33 chips come out of reset), bad=... puts
-// factory bad-block marks on the NAND blocks listed.
+// factory bad-block marks on the NAND blocks listed, late=N switches the module on only after the
+// port has been opened N times (as when it is powered while detection already runs).
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -85,8 +86,17 @@ std::unique_ptr<Session> attach_named(const char* name, const TargetOptions& opt
         for (std::size_t i = 0; i < module->nand().size(); ++i)
           module->nand().chip(i).mark_bad(static_cast<std::uint32_t>(block));
       }
+    } else if (key == "late") {
+      char* end = nullptr;
+      const unsigned long opens = std::strtoul(value.c_str(), &end, 10);
+      if (value.empty() || *end != 0 || opens > 1000000) {
+        error = "late=" + value + ": expected a number of port opens (0..1000000)";
+        return nullptr;
+      }
+      module->port().switch_on_late(static_cast<std::uint32_t>(opens));
     } else {
-      error = "unknown option " + key + "=" + value + " (flash=FILE, locked=all, bad=B:B...)";
+      error =
+          "unknown option " + key + "=" + value + " (flash=FILE, locked=all, bad=B:B..., late=N)";
       return nullptr;
     }
   }

@@ -21,7 +21,15 @@ void ParallelPortSim::set_cable_kind(std::uint32_t kind) {
 
 void ParallelPortSim::opened(std::uint16_t base, std::uint32_t kind) {
   base_ = base;
+  ++opens_;
   if (follow_open_ && kind <= 3) set_cable_kind(kind);
+}
+
+void ParallelPortSim::switch_on_late(std::uint32_t opens, std::uint32_t data_writes) {
+  cpu_.set_powered(false);
+  switch_on_pending_ = true;
+  switch_on_open_ = opens_ + opens + 1;
+  switch_on_writes_ = data_writes;
 }
 
 void ParallelPortSim::account() {
@@ -38,10 +46,18 @@ void ParallelPortSim::write(std::uint16_t address, std::uint8_t value) {
   ++writes_;
   account();
   if (address == base_) {
+    if (switch_on_pending_ && opens_ >= switch_on_open_) {
+      if (switch_on_writes_ == 0) {
+        switch_on_pending_ = false;
+        cpu_.set_powered(true);  // between the previous write and this one
+      } else {
+        --switch_on_writes_;
+      }
+    }
     data_ = value;
     if (wiring_.trst_n != 0) {
       // Wiggler: D4 low asserts TRST, D0 high asserts SRST.
-      if ((value & wiring_.trst_n) == 0) cpu_.set_trst(true);
+      cpu_.set_trst((value & wiring_.trst_n) == 0);
       cpu_.set_srst((value & wiring_.srst) != 0);
     }
     cpu_.set_jtag_pins((value & wiring_.tck) != 0, (value & wiring_.tms) != 0,

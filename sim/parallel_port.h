@@ -41,6 +41,12 @@ class ParallelPortSim final : public port_io::Backend {
   // Virtual microseconds per port access (default 1).
   void set_access_us(std::uint32_t us) { access_us_ = us; }
 
+  // A module switched on late: it is off now and receives no clocks while the port is opened
+  // the first `opens` times; it is switched on `data_writes` data-register writes into the open
+  // after those (0 = as that open begins), which may be in the middle of a scan.
+  void switch_on_late(std::uint32_t opens, std::uint32_t data_writes = 0);
+  std::uint32_t opens() const { return opens_; }
+
  private:
   void account();
   Pxa& cpu_;
@@ -54,6 +60,11 @@ class ParallelPortSim final : public port_io::Backend {
   std::uint64_t reads_ = 0;
   std::uint32_t access_us_ = 1;
   std::uint32_t pending_us_ = 0;
+  std::uint32_t opens_ = 0;
+  // Late switch-on: the open after which the writes are counted, and how many come first.
+  bool switch_on_pending_ = false;
+  std::uint32_t switch_on_open_ = 0;
+  std::uint32_t switch_on_writes_ = 0;
 };
 
 }  // namespace dz::sim

@@ -88,7 +88,18 @@ void Pxa::detach(BusDevice* device) {
 }
 
 void Pxa::set_trst(bool asserted) {
-  if (asserted) tap_.trst();
+  trst_ = asserted;
+  if (powered_) tap_.set_trst(asserted);
+}
+
+void Pxa::set_powered(bool on) {
+  if (on == powered_) return;
+  powered_ = on;
+  if (!on) return;
+  std::fill(latches_.begin(), latches_.end(), std::uint8_t{0});
+  tap_.power_up(tck_pin_);  // leaves EXTEST, so the pins are released
+  drive_pins();
+  if (trst_) tap_.set_trst(true);
 }
 
 bool Pxa::pin_driven(const Pin& pin) const {

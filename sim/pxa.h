@@ -53,12 +53,22 @@ class Pxa : private BoundaryHooks {
   void attach(BusDevice* device);
   void detach(BusDevice* device);
 
-  // JTAG pins as a cable drives them.
-  void set_jtag_pins(bool tck, bool tms, bool tdi) { tap_.set_pins(tck, tms, tdi); }
-  bool tdo() const { return tap_.tdo(); }
+  // JTAG pins as a cable drives them. Without power the processor sees none of them and its TDO
+  // reads low (an unpowered chip's pins are clamped towards ground).
+  void set_jtag_pins(bool tck, bool tms, bool tdi) {
+    tck_pin_ = tck;
+    if (powered_) tap_.set_pins(tck, tms, tdi);
+  }
+  bool tdo() const { return powered_ && tap_.tdo(); }
+  // The reset lines' levels as the cable drives them (true = asserted).
   void set_trst(bool asserted);
+  bool trst() const { return trst_; }
   void set_srst(bool asserted) { srst_ = asserted; }
   bool srst() const { return srst_; }
+  // Module power. Switching it on starts the TAP as at power-up (Test-Logic-Reset, IDCODE) with
+  // the pins released; the flash keeps its contents.
+  void set_powered(bool on);
+  bool powered() const { return powered_; }
   // The debug register asks the core to stay in reset (bit 1 of the value of instruction 9).
   bool core_held_in_reset() const { return (tap_.debug_register() & 2) != 0; }
 
@@ -90,6 +100,9 @@ class Pxa : private BoundaryHooks {
   std::vector<std::uint8_t> latches_;
   bool extest_ = false;
   bool srst_ = false;
+  bool trst_ = false;
+  bool powered_ = true;
+  bool tck_pin_ = false;
   StaticBus bus_;
   NandPort nand_;
 };

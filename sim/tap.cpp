@@ -70,6 +70,21 @@ void Tap::trst() {
   select_instruction(config_.idcode_instruction);
 }
 
+void Tap::set_trst(bool asserted) {
+  trst_held_ = asserted;
+  if (asserted) trst();
+}
+
+void Tap::power_up(bool tck) {
+  tck_ = tck;
+  tdo_ = true;
+  trst_held_ = false;
+  ir_shift_ = 0;
+  debug_value_ = 0;
+  if (hooks_) hooks_->debug_update(0);
+  trst();
+}
+
 void Tap::capture_dr() {
   head_ = 0;
   shift_count_ = 0;
@@ -124,6 +139,7 @@ void Tap::update_dr() {
 
 void Tap::rising_edge(bool tms, bool tdi) {
   ++cycles_;
+  if (trst_held_) return;  // held in Test-Logic-Reset
   switch (state_) {
     case TapState::shift_dr: {
       std::uint8_t* cell = &ring_[head_];

@@ -79,6 +79,13 @@ class Tap {
   bool tdo() const { return tdo_; }
   // TRST asserted: asynchronous reset to Test-Logic-Reset.
   void trst();
+  // The TRST line's level: while it is asserted the controller stays in Test-Logic-Reset and
+  // ignores TCK.
+  void set_trst(bool asserted);
+  bool trst_asserted() const { return trst_held_; }
+  // Power applied: the controller starts in Test-Logic-Reset with IDCODE in force, the debug
+  // register cleared. `tck` is the level the TCK pin has at that moment (no edge is seen).
+  void power_up(bool tck);
 
   TapState state() const { return state_; }
   std::uint32_t instruction() const { return instruction_; }
@@ -106,6 +113,7 @@ class Tap {
   TapState state_ = TapState::test_logic_reset;
   bool tck_ = false;
   bool tdo_ = true;
+  bool trst_held_ = false;
   std::uint32_t instruction_ = 0;
   std::uint32_t ir_shift_ = 0;
   DataRegister selected_ = DataRegister::idcode;

@@ -76,6 +76,68 @@ TEST(CableOnSimWiggler, TrstPulseResetsTheTapAndSrstReachesTheProcessor) {
   EXPECT_FALSE(rig.cpu.srst());
 }
 
+TEST(CableOnSimPower, ModuleSwitchedOnMidSequenceIsOutOfStepUntilTheTapIsReset) {
+  SimRig rig(sim::CpuModel::pxa270, 0);
+  rig.port.switch_on_late(1);
+  // Off during the first open: no clocks reach it and TDO reads low.
+  ASSERT_TRUE(rig.open());
+  EXPECT_FALSE(rig.cpu.powered());
+  std::uint32_t id = 0xFFFFFFFF;
+  jtag_scan_dr(nullptr, &id, 32);
+  EXPECT_EQ(id, 0u);
+  EXPECT_EQ(rig.cpu.tap().tck_cycles(), 0u);
+  jtag_close_cable();
+  // Switched on as the second open begins: the TAP wakes in Test-Logic-Reset with IDCODE, while
+  // the cable believes it rests in Run-Test/Idle.
+  ASSERT_EQ(jtag_open_cable(), 1);
+  EXPECT_TRUE(rig.cpu.powered());
+  EXPECT_EQ(rig.cpu.tap().state(), sim::TapState::test_logic_reset);
+  EXPECT_EQ(rig.cpu.tap().instruction(), 0x7Eu);
+  // Without a TAP reset the scan walks the wrong path: it ends in Capture-IR, and the next one
+  // loads the captured ...01 as the instruction (SAMPLE/PRELOAD), so the boundary cells answer.
+  jtag_scan_dr(nullptr, &id, 32);
+  EXPECT_NE(id, 0x29265013u);
+  EXPECT_EQ(rig.cpu.tap().state(), sim::TapState::capture_ir);
+  jtag_scan_dr(nullptr, &id, 32);
+  EXPECT_EQ(rig.cpu.tap().instruction(), 1u);
+  jtag_scan_dr(nullptr, &id, 32);
+  EXPECT_EQ(rig.cpu.tap().selected(), sim::DataRegister::boundary);
+  EXPECT_NE(id, 0x29265013u);
+  // Five TMS=1 clocks bring it back in step.
+  EXPECT_EQ(jtag_reset_tap(0), 1);
+  jtag_scan_dr(nullptr, &id, 32);
+  EXPECT_EQ(id, 0x29265013u);
+}
+
+TEST(CableOnSimPower, HeldTrstKeepsTheTapInResetAndPowerUpClearsTheDebugRegister) {
+  sim::Pxa cpu(sim::CpuModel::pxa270);
+  sim::Tap& tap = cpu.tap();
+  tap.clock(false, false);  // Run-Test/Idle
+  cpu.set_trst(true);
+  EXPECT_EQ(tap.state(), sim::TapState::test_logic_reset);
+  for (int i = 0; i < 4; ++i) cpu.set_jtag_pins(i % 2 == 0, false, false);
+  EXPECT_EQ(tap.state(), sim::TapState::test_logic_reset);  // TCK ignored while held
+  cpu.set_trst(false);
+  tap.clock(false, false);
+  EXPECT_EQ(tap.state(), sim::TapState::run_test_idle);
+  // Load instruction 9 and a debug value that holds the core in reset.
+  for (bool tms : {true, true, false, false}) tap.clock(tms, false);
+  for (int i = 0; i < 7; ++i) tap.clock(i == 6, (9 >> i) & 1);
+  tap.clock(true, false);
+  tap.clock(false, false);
+  EXPECT_EQ(tap.instruction(), 9u);
+  for (bool tms : {true, false, false}) tap.clock(tms, false);
+  for (int i = 0; i < 36; ++i) tap.clock(i == 35, i == 1);
+  tap.clock(true, false);
+  EXPECT_TRUE(cpu.core_held_in_reset());
+  cpu.set_powered(false);
+  EXPECT_FALSE(cpu.tdo());
+  cpu.set_powered(true);
+  EXPECT_FALSE(cpu.core_held_in_reset());
+  EXPECT_EQ(tap.state(), sim::TapState::test_logic_reset);
+  EXPECT_EQ(tap.selected(), sim::DataRegister::idcode);
+}
+
 TEST(CableOnSimMismatch, WrongCableKindReadsNoIdcode) {
   SimRig rig(sim::CpuModel::pxa270, 1);
   rig.port.set_follow_open(false);  // a Z&O cable while the program drives a Belvona one

@@ -40,6 +40,28 @@ TEST_F(LptOpen, OpenAndCloseWriteTheSpecifiedBytes) {
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
+TEST_F(LptOpen, ClosingTheWigglerReleasesBothResetLines) {
+  RecordingPort port;
+  port_io::set_simulated_port(&port);
+  jtag_interface = 2;
+  EXPECT_EQ(jtag_open_cable(), 1);
+  port.log.clear();
+  EXPECT_EQ(jtag_close_cable(), 1);
+  // D4 (NOT TRST) high and D0 (SRST) low: the module is left running.
+  EXPECT_EQ(port.log, (std::vector<Access>{{'w', 0x378, 0x10}, {'w', 0x37A, 0x01}}));
+}
+
+TEST_F(LptOpen, QuietOpenFailsWithoutMessageOrDebugLine) {
+  port_io::set_port_override("remote:nohost");
+  EXPECT_EQ(jtag_open_cable(0), 0);
+  EXPECT_EQ(lpt_open(0), 0);
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_TRUE(debug_lines.empty());
+  EXPECT_FALSE(port_io::acquired());
+  EXPECT_EQ(jtag_open_cable(), 0);  // the usual open still tells
+  EXPECT_EQ(boxes.boxes.size(), 1u);
+}
+
 TEST_F(LptOpen, MissingPortDeviceShowsTheDriverMessageWithTheReasonOnDebugOutput) {
   // Windows reaches the port by I/O address through the driver service, not by a device path.
   if (port_io::default_port_name() == "0x378") GTEST_SKIP() << "Windows opens ports by I/O address";
@@ -117,6 +139,8 @@ TEST(UsbBranch, OpeningUsbKindsReportsNoAdapter) {
   for (std::uint32_t kind : {4u, 5u}) {
     reset_cable_state(kind);
     EXPECT_EQ(jtag_open_cable(), 0);
+    EXPECT_EQ(jtag_close_cable(), 1);
+    EXPECT_EQ(jtag_open_cable(0), 0);  // quiet: a detection retry that was already told
     EXPECT_EQ(jtag_close_cable(), 1);
   }
   ASSERT_EQ(boxes.boxes.size(), 2u);
