@@ -390,7 +390,9 @@ void download_thread(ui::Window dlg) {
   }
 
   set_stage(dlg, "Finalizing Download (please wait)...");
-  record.close();
+  // An interface whose transfer ends only in close (the Ethernet one's last acknowledgements)
+  // reports there whether it completed.
+  if (record.close() == 0) result = 0;
   ui::end_dialog(dlg, result);
 }
 

@@ -21,8 +21,8 @@ void close_transfer_socket() {
   t.socket_open = false;
 }
 
-// Sends the jump command and waits for any answer (a message tells when it could not be sent or
-// nothing came back in time).
+// Sends the jump command and waits for the module's answer (a message tells when it could not
+// be sent or nothing came back in time).
 void jump_into_image() {
   auto& t = tftp_state();
   t.tftp_socket.disconnect();
@@ -35,10 +35,12 @@ void jump_into_image() {
     show_error("Couldn't send EDBG_CMD_JUMPING (%d)", udp::last_error());
     return;
   }
+  // Any datagram from the module's address answers, whatever it holds; other hosts are not
+  // listened to.
   std::uint32_t sent = clock::tick_ms();
   while (abort_flag.load() == 0) {
     if (t.tftp_socket.wait_readable(100) == 1) {
-      if (t.tftp_socket.receive_from(answer, from) >= 0) break;
+      if (t.tftp_socket.receive_from(answer, from) >= 0 && from.ip == t.device_ip) break;
     }
     if (clock::tick_ms() - sent > jump_answer_timeout_ms) {
       show_error("Timeout waiting for EDBG_CMD_JUMPING ACK");
@@ -84,23 +86,30 @@ int ethernet_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t le
   return tftp_write(buffer, address, length);
 }
 
+// 0 when a transfer was open and did not end with every block acknowledged (an abort, a missing
+// or wrong acknowledgement of the last blocks): the module then gets no jump command and the
+// job fails. An unanswered jump command does not make it fail; the image has arrived.
 int ethernet_close() {
   auto& t = tftp_state();
   debug_info("Download Time: %d (W: %d, R: %d)",
              static_cast<int>(clock::tick_ms() - t.transfer_start_ms),
              static_cast<int>(t.write_time_ms), static_cast<int>(t.read_time_ms));
+  int result = 1;
   if (abort_flag.load() != 0) {
     t.block_number = 0;
+    if (t.socket_open) result = 0;
   } else if (t.socket_open) {
     // The module jumps only into an image whose last block it has acknowledged.
-    if (tftp_finish())
+    if (tftp_finish()) {
       jump_into_image();
-    else
+    } else {
       t.block_number = 0;
+      result = 0;
+    }
   }
   close_transfer_socket();
   release_device_list_if_empty();
-  return 1;
+  return result;
 }
 
 }  // namespace dz

@@ -1,6 +1,8 @@
 // TFTP write to the module: start, blocks with acknowledgement and retry, FastDownload, end.
 #include "ethernet/tftp.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -63,14 +65,54 @@ bool send_packet(const std::vector<std::uint8_t>& packet, std::uint16_t number) 
 
 enum class Reply { nothing, invalid, ack };
 
+using SteadyClock = std::chrono::steady_clock;
+
+void trace_foreign(const udp::Address& from) {
+  debug_info("Ignored a datagram from %u.%u.%u.%u:%u", static_cast<unsigned>(from.ip >> 24),
+             static_cast<unsigned>((from.ip >> 16) & 0xFF),
+             static_cast<unsigned>((from.ip >> 8) & 0xFF), static_cast<unsigned>(from.ip & 0xFF),
+             static_cast<unsigned>(from.port));
+}
+
+// Waits until `deadline` for a datagram that `accept` takes, dropping every other one: the
+// length of the accepted datagram in `reply` (above the buffer's size when it did not fit), or
+// -1 with `error` 0 on time-out or the socket's error code.
+template <typename Accept>
+int receive_accepted(std::span<std::uint8_t> reply, udp::Address& from,
+                     SteadyClock::time_point deadline, int& error, Accept accept) {
+  auto& t = tftp_state();
+  error = 0;
+  for (;;) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    int ready = t.tftp_socket.wait_readable(
+        static_cast<std::uint32_t>(std::max<long long>(left.count(), 0)));
+    if (ready != 1) {
+      if (ready < 0) error = udp::last_error();
+      return -1;
+    }
+    std::fill(reply.begin(), reply.end(), std::uint8_t{0});
+    int n = t.tftp_socket.receive_from(reply, from);
+    if (n < 0) {
+      error = udp::last_error();
+      return -1;
+    }
+    if (accept(from)) return n;
+    trace_foreign(from);
+    if (SteadyClock::now() >= deadline) return -1;  // a flood of foreign datagrams
+  }
+}
+
 // One acknowledgement wait: Reply::ack with its number, Reply::invalid for another packet,
-// Reply::nothing on time-out or a receive error.
+// Reply::nothing on time-out or a receive error. Only the module's transfer port is listened to.
 Reply wait_for_ack(std::uint16_t& number) {
   auto& t = tftp_state();
   std::uint8_t reply[reply_capacity] = {};
   std::uint32_t before = clock::tick_ms();
-  if (t.tftp_socket.wait_readable(t.ack_wait_ms.load()) != 1) return Reply::nothing;
-  int n = t.tftp_socket.receive(reply);
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(t.ack_wait_ms.load());
+  udp::Address from;
+  int error = 0;
+  int n = receive_accepted(reply, from, deadline, error,
+                           [&](const udp::Address& a) { return a == t.peer; });
   if (n < 0 || n > static_cast<int>(reply_capacity)) return Reply::nothing;
   t.read_time_ms += clock::tick_ms() - before;
   if (!parse_ack(std::span<const std::uint8_t>(reply, static_cast<std::size_t>(n)), number))
@@ -114,10 +156,12 @@ int send_block_normal(const std::uint8_t* data, std::uint32_t length) {
   }
 }
 
-// FastDownload: waits until at most `keep` blocks are outstanding. Acknowledgements count
-// cumulatively (the module takes blocks only in order). A lost block shows as a time-out or as
-// repeated acknowledgements of the block before it; then every outstanding block is sent again
-// from the oldest one (go-back-N), at most 10 times without progress.
+// FastDownload: waits until at most `keep` blocks are outstanding. The module takes blocks only
+// in order and acknowledges each one: the answer awaited is always the acknowledgement of the
+// oldest outstanding block, and one for a later block is an error, as in normal mode (it is no
+// proof that the blocks between arrived). A lost block shows as a time-out or as repeated
+// acknowledgements of the block before it; then every outstanding block is sent again from the
+// oldest one (go-back-N), at most 10 times without progress.
 int await_acks(std::size_t keep) {
   auto& blocks = outstanding();
   int resends = 0;
@@ -138,10 +182,9 @@ int await_acks(std::size_t keep) {
         go_back = ++ignored >= 64;
         break;
       case Reply::ack: {
-        std::uint16_t ahead = static_cast<std::uint16_t>(got - expected);
         std::uint16_t behind = static_cast<std::uint16_t>(expected - got);
-        if (ahead < blocks.size()) {
-          for (std::uint16_t i = 0; i <= ahead; ++i) blocks.pop_front();
+        if (got == expected) {
+          blocks.pop_front();
           resends = repeats = ignored = 0;
           resent = false;
           if (abort_flag.load() != 0) return 0;
@@ -266,13 +309,17 @@ int tftp_start(ui::Window dialog) {
     end_start_with_failure(dialog);
     return 0;
   }
+  // The reply counts only from the module's own address (from any port: a server may answer
+  // from a new transfer port); whatever another host sends meanwhile is dropped.
   std::uint8_t reply[reply_capacity] = {};
-  int ready = t.tftp_socket.wait_readable(t.ack_wait_ms.load());
-  int n = -1;
-  if (ready == 1) n = t.tftp_socket.receive_from(reply, t.peer);
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(t.ack_wait_ms.load());
+  udp::Address from;
+  int error = 0;
+  int n = receive_accepted(reply, from, deadline, error,
+                           [&](const udp::Address& a) { return a.ip == t.device_ip; });
+  if (n >= 0) t.peer = from;
   if (n < 0 || n > static_cast<int>(reply_capacity)) {
-    show_error("Windows Sockets error %d: Couldn't receive ACK for initial TFTP socket.",
-               ready == 0 ? 0 : udp::last_error());
+    show_error("Windows Sockets error %d: Couldn't receive ACK for initial TFTP socket.", error);
     end_start_with_failure(dialog);
     return 0;
   }

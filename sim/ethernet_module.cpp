@@ -42,6 +42,7 @@ struct EthernetModule::Impl {
   udp::Address client;
   std::uint16_t expected = 1;
   bool wrong_ack_done = false;
+  bool stray_ack_done = false;
 
   bool chance(double p) { return p > 0 && share(random) < p; }
 };
@@ -105,16 +106,29 @@ void EthernetModule::run() {
     m.pending.push_back(
         {Clock::now() + std::chrono::microseconds(config_.latency_us), to, std::move(bytes)});
   };
-  auto send_ack = [&](std::uint16_t number) {
+  auto ack_packet = [](std::uint16_t number) {
+    return std::vector<std::uint8_t>{0, 4, static_cast<std::uint8_t>(number >> 8),
+                                     static_cast<std::uint8_t>(number)};
+  };
+  // `final`: the block is the last of the file (shorter than the block size).
+  auto send_ack = [&](std::uint16_t number, bool final) {
+    const std::uint16_t block = number;
     if (m.chance(config_.drop_ack)) return;
+    if (config_.drop_acks_from >= 0 && number >= config_.drop_acks_from) return;
+    if (final && config_.drop_final_ack) return;
     if (config_.wrong_ack_block >= 0 && number == config_.wrong_ack_block && !m.wrong_ack_done) {
       m.wrong_ack_done = true;
       number = static_cast<std::uint16_t>(number + 100);
+    } else if (final && config_.wrong_final_ack) {
+      number = static_cast<std::uint16_t>(number + 100);
     }
-    std::vector<std::uint8_t> ack = {0, 4, static_cast<std::uint8_t>(number >> 8),
-                                     static_cast<std::uint8_t>(number)};
+    auto ack = ack_packet(number);
     if (m.chance(config_.dup_ack)) send(m.client, ack);
     send(m.client, std::move(ack));
+    if (config_.stray_ack_after >= 0 && block == config_.stray_ack_after && !m.stray_ack_done) {
+      m.stray_ack_done = true;
+      send(m.client, ack_packet(static_cast<std::uint16_t>(config_.stray_ack_block)));
+    }
   };
   auto bootme = [&] {
     std::vector<std::uint8_t> p(64, 0);
@@ -163,6 +177,7 @@ void EthernetModule::run() {
     m.client = from;
     m.expected = 1;
     m.wrong_ack_done = false;
+    m.stray_ack_done = false;
     complete_ = false;
     {
       std::lock_guard lock(file_mutex_);
@@ -203,12 +218,13 @@ void EthernetModule::run() {
       }
       m.expected = static_cast<std::uint16_t>(number + 1);
       if (length < block_size_.load()) complete_ = true;
-      send_ack(number);
+      send_ack(number, complete_.load());
     } else if (static_cast<std::uint16_t>(m.expected - number) <= 64) {
-      send_ack(number);  // a block it already has: acknowledged again
+      // A block it already has: acknowledged again.
+      send_ack(number, complete_.load() && number == static_cast<std::uint16_t>(m.expected - 1));
     } else {
       // Out of order: tells the sender again which block it has last.
-      send_ack(static_cast<std::uint16_t>(m.expected - 1));
+      send_ack(static_cast<std::uint16_t>(m.expected - 1), complete_.load());
     }
   };
   auto edbg = [&](const std::uint8_t* p, std::size_t n, udp::Address from) {

@@ -3,7 +3,8 @@
 // announcements to the loader's port on loopback, serves the TFTP write of the image on its own
 // port (EDBG and TFTP share that port, told apart by the first four bytes), keeps the received
 // file, and answers the EDBG jump command. On request it loses or repeats a share of the packets
-// it receives or the acknowledgements it sends, or acknowledges a block with a wrong number.
+// it receives or the acknowledgements it sends, acknowledges a block with a wrong number, stays
+// silent about the last blocks, or sends a stray acknowledgement of a block ahead.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -43,11 +44,20 @@ struct EthernetModuleConfig {
   bool announce = true;
 
   StartReply start_reply = StartReply::module_oack;
-  double drop_data = 0;      // share of data blocks lost on the way in
-  double dup_data = 0;       // share of data blocks that arrive twice
-  double drop_ack = 0;       // share of acknowledgements lost on the way out
-  double dup_ack = 0;        // share of acknowledgements sent twice
-  int wrong_ack_block = -1;  // acknowledge this block (once) with a number 100 too high
+  double drop_data = 0;          // share of data blocks lost on the way in
+  double dup_data = 0;           // share of data blocks that arrive twice
+  double drop_ack = 0;           // share of acknowledgements lost on the way out
+  double dup_ack = 0;            // share of acknowledgements sent twice
+  int wrong_ack_block = -1;      // acknowledge this block (once) with a number 100 too high
+  bool wrong_final_ack = false;  // the final (short or empty) block always so
+  // Faulty acknowledgement of the end: from this block on no acknowledgement leaves the module
+  // (-1: off), and with drop_final_ack the final block is never acknowledged.
+  int drop_acks_from = -1;
+  bool drop_final_ack = false;
+  // Right after acknowledging block stray_ack_after (the first time) the module also sends, once,
+  // an acknowledgement of block stray_ack_block, which it may not even have (-1: off).
+  int stray_ack_after = -1;
+  int stray_ack_block = -1;
   bool answer_jump = true;
   std::uint32_t latency_us = 0;  // one-way delay of every packet the module sends
   std::uint32_t seed = 1;

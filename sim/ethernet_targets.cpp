@@ -135,6 +135,23 @@ std::unique_ptr<Session> attach_module(const TargetOptions& options, std::string
     } else if (key == "wrong-ack") {
       ok = parse_number(value, n) && n <= 65535;
       c.wrong_ack_block = static_cast<int>(n);
+    } else if (key == "wrong-final-ack") {
+      ok = value == "on" || value == "off";
+      c.wrong_final_ack = value == "on";
+    } else if (key == "drop-acks-from") {
+      ok = parse_number(value, n) && n <= 65535;
+      c.drop_acks_from = static_cast<int>(n);
+    } else if (key == "drop-final-ack") {
+      ok = value == "on" || value == "off";
+      c.drop_final_ack = value == "on";
+    } else if (key == "stray-ack") {
+      // AFTER:BLOCK
+      auto colon = value.find(':');
+      std::uint64_t block = 0;
+      ok = colon != std::string::npos && parse_number(value.substr(0, colon), n) && n <= 65535 &&
+           parse_number(value.substr(colon + 1), block) && block <= 65535;
+      c.stray_ack_after = static_cast<int>(n);
+      c.stray_ack_block = static_cast<int>(block);
     } else if (key == "jump") {
       ok = value == "on" || value == "off";
       c.answer_jump = value == "on";
@@ -149,7 +166,8 @@ std::unique_ptr<Session> attach_module(const TargetOptions& options, std::string
     } else {
       error = "sim:ethernet-module has no option '" + key +
               "' (name, platform, mac, ip, cpu, version, bootme-version, flags, reply, drop, "
-              "dup, drop-ack, dup-ack, wrong-ack, jump, latency, seed, store)";
+              "dup, drop-ack, dup-ack, wrong-ack, wrong-final-ack, drop-acks-from, drop-final-ack, "
+              "stray-ack, jump, latency, seed, store)";
       return nullptr;
     }
     if (!ok) {
@@ -176,7 +194,8 @@ constexpr TargetModel models[] = {
     {"ethernet-module", "ethernet",
      "Ethernet module on loopback: BOOTME, TFTP server, jump (options: name=, mac=, ip=, "
      "platform=, cpu=, version=, reply=module|plain|rfc2347|none, drop=%, dup=%, drop-ack=%, "
-     "dup-ack=%, wrong-ack=BLOCK, jump=on|off, latency=US, store=FILE)",
+     "dup-ack=%, wrong-ack=BLOCK, wrong-final-ack=on|off, drop-acks-from=BLOCK, "
+     "drop-final-ack=on|off, stray-ack=AFTER:BLOCK, jump=on|off, latency=US, store=FILE)",
      attach_module},
 };
 

@@ -105,7 +105,10 @@ TEST_F(EthernetDownload, PlainAcknowledgementGives512ByteBlocks) {
 TEST_F(EthernetDownload, LossAndDuplicationDeliverBitExact) {
   for (int fast : {0, 1}) {
     sim::EthernetModuleConfig c;
-    c.drop_data = c.drop_ack = c.dup_data = c.dup_ack = 0.10;
+    c.drop_data = c.dup_data = c.dup_ack = 0.10;
+    // In FastDownload a lost acknowledgement is soon followed by the next block's, which ends
+    // the transfer: each block needs its own.
+    c.drop_ack = fast != 0 ? 0 : 0.10;
     c.seed = 11 + fast;
     auto& module = start_module(c);
     tftp_state().ack_wait_ms = 25;
@@ -154,6 +157,89 @@ TEST_F(EthernetDownload, WrongBlockNumberEndsTransferAtOnce) {
         << "fast " << fast;
     EXPECT_EQ(module.jump_commands(), 0);
     EXPECT_FALSE(module.transfer_complete());
+    modules_.clear();
+  }
+}
+
+// A file of 50 full blocks: the empty block 51 goes out in close, and in FastDownload the last
+// eight full blocks are acknowledged there too. Whatever goes wrong with those acknowledgements,
+// the job fails and the module gets no jump command.
+constexpr std::size_t fifty_blocks = 50 * 1024;
+
+TEST_F(EthernetDownload, MissingFinalAcknowledgementsFailTheJob) {
+  struct Case {
+    int fast;
+    int drop_from;        // the module's acknowledgements stop from this block on
+    bool drop_final;      // the module never acknowledges the final block
+    const char* message;  // the block that ran out of resends
+  };
+  for (const Case& k : {Case{0, -1, true, "packed 51\r\n"}, Case{1, -1, true, "packed 51\r\n"},
+                        Case{1, 45, false, "packed 45\r\n"}, Case{0, 50, false, "packed 50\r\n"}}) {
+    sim::EthernetModuleConfig c;
+    c.drop_acks_from = k.drop_from;
+    c.drop_final_ack = k.drop_final;
+    auto& module = start_module(c);
+    tftp_state().ack_wait_ms = 10;
+    fast_download = k.fast;
+    boxes_.clear();
+    auto bytes = random_bytes(fifty_blocks, 31);
+    EXPECT_EQ(download(bytes), 0) << "fast " << k.fast << " from " << k.drop_from;
+    EXPECT_TRUE(
+        box_contains(std::string("Maximum retries reached when trying to send ") + k.message))
+        << "fast " << k.fast << " from " << k.drop_from;
+    EXPECT_EQ(module.jump_commands(), 0);
+    if (k.drop_final) {  // every block arrived; only the answer to the last one went missing
+      EXPECT_TRUE(module.transfer_complete());
+      EXPECT_EQ(module.received_file(), bytes);
+    }
+    EXPECT_FALSE(tftp_state().socket_open);
+    EXPECT_EQ(tftp_state().block_number.load(), 0);
+    modules_.clear();
+  }
+}
+
+TEST_F(EthernetDownload, WrongAcknowledgementOfTheFinalBlockFailsTheJob) {
+  // The final block empty (sent in close) or short (sent by the last write).
+  for (std::size_t size : {fifty_blocks, fifty_blocks + 5}) {
+    for (int fast : {0, 1}) {
+      sim::EthernetModuleConfig c;
+      c.wrong_final_ack = true;
+      auto& module = start_module(c);
+      fast_download = fast;
+      boxes_.clear();
+      EXPECT_EQ(download(random_bytes(size, 32)), 0) << size << " fast " << fast;
+      EXPECT_TRUE(box_contains(
+          "ACK TFTP packet hadn't appropriate sequence number(Expected:51, Got:151)\r\n"))
+          << size << " fast " << fast;
+      EXPECT_EQ(module.jump_commands(), 0);
+      EXPECT_FALSE(tftp_state().socket_open);
+      modules_.clear();
+    }
+  }
+}
+
+// An acknowledgement of a later block while an earlier one is outstanding proves nothing about
+// the blocks between: in both modes it ends the transfer, mid-file as at the end.
+TEST_F(EthernetDownload, StrayAcknowledgementOfALaterBlockFailsTheJob) {
+  struct Case {
+    int fast;
+    int after, block;
+    const char* message;
+  };
+  for (const Case& k :
+       {Case{1, 46, 51, "(Expected:47, Got:51)"}, Case{1, 3, 6, "(Expected:4, Got:6)"},
+        Case{0, 46, 51, "(Expected:47, Got:51)"}, Case{0, 3, 6, "(Expected:4, Got:6)"}}) {
+    sim::EthernetModuleConfig c;
+    c.stray_ack_after = k.after;
+    c.stray_ack_block = k.block;
+    auto& module = start_module(c);
+    fast_download = k.fast;
+    boxes_.clear();
+    EXPECT_EQ(download(random_bytes(fifty_blocks, 33)), 0) << "fast " << k.fast << " " << k.after;
+    EXPECT_TRUE(box_contains(std::string("ACK TFTP packet hadn't appropriate sequence number") +
+                             k.message + "\r\n"))
+        << "fast " << k.fast << " " << k.after;
+    EXPECT_EQ(module.jump_commands(), 0);
     modules_.clear();
   }
 }
