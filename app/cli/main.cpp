@@ -21,16 +21,20 @@ std::string simulated_models_help() {
   return text.empty() ? "  (none are built in)\n" : text;
 }
 
-// The first word that is not an option or an option's value: the command the user named.
+// The first word that is not a global option or its value: the command the user named. Empty
+// when an option that is not global comes first (its value cannot be told from a command).
 std::string named_command(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--") return i + 1 < argc ? argv[i + 1] : "";
     if (arg == "--target" || arg == "--port" || arg == "--settings") {
       ++i;  // its value follows
       continue;
     }
-    if (!arg.empty() && arg[0] == '-') continue;
+    if (arg == "--yes" || arg == "--no" || arg == "-v" || arg == "--verbose" || arg == "-h" ||
+        arg == "--help" || arg.starts_with("--target=") || arg.starts_with("--port=") ||
+        arg.starts_with("--settings="))
+      continue;
+    if (!arg.empty() && arg[0] == '-') return {};
     return std::string(arg);
   }
   return {};
@@ -78,7 +82,7 @@ int main(int argc, char** argv) {
       "  dividezurirer image nk.bin --via ethernet\n"
       "  dividezurirer --target sim:pxa270-j3x16 bootloader eboot.bin --verify\n"
       "  dividezurirer --port remote:127.0.0.1:3335 bootloader eboot.bin\n"
-      "Exit status: 0 success, 1 failure, 2 usage, 3 aborted.");
+      "Exit status: 0 success, 1 failure, 2 usage, 3 aborted, 130 ended by a second Ctrl-C.");
 
   add_info_command(app, globals);
   add_bootloader_command(app, globals);

@@ -427,5 +427,49 @@ TEST_F(CliTest, DevicesShowsTheStoredModuleAndFailsWhenItCannotListen) {
   EXPECT_THAT(blocked.err, HasSubstr("devices: cannot listen for BOOTME announcements"));
 }
 
+TEST_F(CliTest, TheBadBlockTableQuestionKeepsTheFactoryMarksWhenNobodyAnswers) {
+  std::mt19937 rng(3);
+  const std::string image = write_file(
+      "eboot.bin", make_image(0x80000000, 0x1000, {{0x80000000, random_bytes(rng, 0x1000)}}));
+  Outcome run = dz({"--target", "sim:pxa320-nand-large,bad=3", "bootloader", image});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("Warning: BadBlock Table missing or corrupt."));
+  EXPECT_THAT(run.err, HasSubstr("answered Yes (not interactive; the answer that loses nothing"));
+  // Yes builds the table from the factory marks; No would have dropped block 3's mark.
+  EXPECT_THAT(run.out, HasSubstr("INFO: Found BAD Block(3) in the Data Area\n"));
+}
+
+TEST_F(CliTest, ASecondCtrlCStillWritesTheSimulatedFlashFile) {
+  std::mt19937 rng(11);
+  const auto small = random_bytes(rng, 0x800);
+  const std::string first =
+      write_file("first.bin", make_image(0x80000000, 0x800, {{0x80000000, small}}));
+  const std::string large = write_file(
+      "large.bin", make_image(0x80000000, 0x40000, {{0x80000000, random_bytes(rng, 0x40000)}}));
+  const std::string flash = (dir_ / "j3.flash").string();
+  const std::string target = "sim:pxa270-j3x16,flash=" + flash;
+  ASSERT_EQ(dz({"--target", target, "bootloader", first}).status, 0);
+  ASSERT_EQ(read_bytes(flash, 0, small.size()), std::string(small.begin(), small.end()));
+
+  // The second download has erased the flash by the time it shows "Total Download:"; two Ctrl-C
+  // then end the run, and the flash file must show what the simulated chip holds.
+  const std::string out = (dir_ / "out.txt").string();
+  std::string line =
+      "cd " + quote(dir_.string()) + " || exit 1; DIVIDEZURIRER_SETTINGS=" + quote(settings_) +
+      " " + quote(std::string(DZ_BINARY_DIR) + "/app/programs/dividezurirer") + " --target " +
+      quote(target) + " bootloader " + quote(large) + " >" + quote(out) +
+      " 2>err.txt </dev/null & pid=$!; n=0; "
+      "while ! grep -q 'Total Download:' " +
+      quote(out) +
+      " && [ $n -lt 1200 ]; do sleep 0.05; n=$((n+1)); done; "
+      "kill -INT $pid; sleep 0.02; kill -INT $pid; wait $pid; echo $? >status.txt";
+  ASSERT_EQ(std::system(line.c_str()), 0);
+  // 130 when the second Ctrl-C came while the download ran (the usual case); 3 when a slow
+  // machine finished aborting first.
+  const int status = std::atoi(slurp(dir_ / "status.txt").c_str());
+  EXPECT_TRUE(status == 130 || status == 3) << status << slurp(out);
+  EXPECT_NE(read_bytes(flash, 0, small.size()), std::string(small.begin(), small.end()));
+}
+
 }  // namespace
 }  // namespace dz::testing
