@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/cli/commands.h"
+#include "app/cli/image_check.h"
 #include "app/cli/script.h"
 #include "app/main_window.h"
 #include "download/interface.h"
@@ -112,6 +113,14 @@ int download(ui::Window main, const Globals& globals, const DownloadRequest& req
     char text[16];
     std::snprintf(text, sizeof text, "0x%.8x", static_cast<unsigned>(parse_hex(request.start)));
     type_text(main, half.start, text);
+  }
+  // An image whose records cannot be read is refused before detection, and so before anything
+  // on the module is erased.
+  if (type == "WinCE") {
+    if (const std::string problem = image_problem(file); !problem.empty()) {
+      warn("Cannot download '" + file + "': " + problem + ".");
+      return exit_failure;
+    }
   }
   ui::check(main, IDC_VERIFY, request.verify);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/cli/commands.h"
+#include "app/cli/image_check.h"
 #include "app/cli/script.h"
 #include "image/bin_image.h"
 #include "platform/files.h"
@@ -30,7 +31,7 @@ bool print_records(const std::string& path) {
   int count = reader.open(path, header, table);
   reader.close();
   if (count == 0) {
-    warn("  Records:      the image cannot be downloaded: " + bin_image_error_text(reader.error()));
+    warn("  Records:      the image cannot be downloaded: " + image_problem(path));
     return false;
   }
   say("  Records:      " + std::to_string(count - 1) + " data record" +
