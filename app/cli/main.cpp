@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
       "  dividezurirer options --fix-ip 192.168.1.50\n"
       "  dividezurirer image nk.bin --via ethernet\n"
       "  dividezurirer --target sim:pxa270-j3x16 bootloader eboot.bin --verify\n"
+      "  dividezurirer jtag --adapter belvona    (a parallel cable, for the next one)\n"
       "  dividezurirer --port remote:127.0.0.1:3335 bootloader eboot.bin\n"
       "Exit status: 0 success, 1 failure, 2 usage, 3 aborted, 130 ended by a second Ctrl-C.");
 
