@@ -14,6 +14,7 @@
 #include "download/options.h"
 #include "ethernet/device_list.h"
 #include "image/bin_image.h"
+#include "platform/files.h"
 #include "platform/settings.h"
 #include "resources/resource.h"
 
@@ -66,8 +67,11 @@ std::string file_text(ui::Window dlg, const Half& half) {
   return text;
 }
 
+// Only a regular file is opened: a FIFO would block the window (a recent-file entry is described
+// at start-up) and a directory or device is no image. Anything else is shown as unreadable.
 void describe_half(ui::Window dlg, const Half& half) {
-  describe(dlg, file_text(dlg, half), half.is_bootloader != 0);
+  const std::string path = file_text(dlg, half);
+  describe(dlg, files::is_regular_file(path) ? path : std::string(), half.is_bootloader != 0);
 }
 
 void load_recent(ui::Window dlg, const Half& half, settings::Key* key) {

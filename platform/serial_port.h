@@ -81,13 +81,16 @@ std::size_t port_name_capacity();
 
 // Ports present. Win32: "COM1".."COM10", each tried with CreateFileA and skipped only when that
 // fails with ERROR_FILE_NOT_FOUND (a port in use is listed). POSIX: /dev/ttyS*, ttyUSB*, ttyACM*
-// found under /sys/class/tty (an 8250 slot with no UART behind it, type 0, is not a port); a port
-// is never opened for this, so a busy one is listed and no modem line moves. Unsorted.
+// found under /sys/class/tty (an 8250 slot with no UART behind it, type 0, is not a port), and
+// the links under /dev/serial/by-id; a port is never opened for this, so a busy one is listed and
+// no modem line moves. Sorted on POSIX.
 std::vector<std::string> list_ports();
 // The POSIX rule with other roots (tests build a small tree); Win32 ignores the roots.
 std::vector<std::string> list_ports_under(const std::string& sys_class_tty,
                                           const std::string& dev_dir);
-// True when `name` names something that exists (a device node or file).
+// True when `name` names a serial port that exists. Win32: CreateFileA finds it. POSIX: a terminal
+// device (the tty class, or a pseudo-terminal), found without opening it; /dev/null, files and
+// folders are not ports.
 bool port_exists(const std::string& name);
 
 // A pseudo-terminal pair, raw on both ends. `master` is the simulated device's end; the program

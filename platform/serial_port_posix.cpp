@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -231,8 +233,16 @@ std::vector<std::string> list_ports_under(const std::string& sys_class_tty,
       int type = -1;
       if (type_file >> type && type == 0) continue;
     }
+    // The class entry says it is a terminal; the node only has to be there.
     const std::string path = dev_dir + "/" + name;
-    if (port_exists(path)) ports.push_back(path);
+    if (fs::exists(path, ec)) ports.push_back(path);
+  }
+  // The stable names udev gives USB serial adapters (by maker, model and serial number) are
+  // offered too: they survive re-plugging, where ttyUSB numbers do not.
+  fs::directory_iterator by_id{dev_dir + "/serial/by-id", ec};
+  if (!ec) {
+    for (const auto& entry : by_id)
+      if (fs::exists(entry.path(), ec)) ports.push_back(entry.path().string());
   }
   std::sort(ports.begin(), ports.end());
   return ports;
@@ -243,8 +253,19 @@ std::vector<std::string> list_ports() {
 }
 
 bool port_exists(const std::string& name) {
+  struct stat info {};
+  if (name.empty() || ::stat(name.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+  const unsigned device_major = major(info.st_rdev);
+  // Unix98 pseudo-terminal slaves (majors 136 to 143) have no entry under /sys/dev/char.
+  if (device_major >= 136 && device_major <= 143) return true;
+  // Every other terminal device belongs to the kernel's tty class, whatever its driver (8250,
+  // USB serial, CDC ACM, AMBA PL011, Bluetooth RFCOMM, ...); /dev/null and the like do not.
   std::error_code ec;
-  return !name.empty() && std::filesystem::exists(name, ec);
+  const std::filesystem::path subsystem =
+      std::filesystem::read_symlink("/sys/dev/char/" + std::to_string(device_major) + ":" +
+                                        std::to_string(minor(info.st_rdev)) + "/subsystem",
+                                    ec);
+  return !ec && subsystem.filename() == "tty";
 }
 
 bool open_pseudo_terminal(PseudoTerminal& pty, std::string& error) {

@@ -9,6 +9,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/script.h"
 #include "ethernet/device_list.h"
+#include "platform/udp.h"
 #include "resources/resource.h"
 
 namespace dz::cli {
@@ -34,6 +35,7 @@ std::string seconds_text(double seconds) {
 
 int list_devices(ui::Window main, const DevicesRequest& request) {
   click_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_ETHERNET);
+  const int errors_before = error_boxes_shown();
   ui::Window dlg = open_dialog(main, IDC_IMAGE_INTERFACE_SETTINGS, IDD_ETHERNET_SETTINGS);
   if (dlg == ui::no_window) {
     warn("devices: the Ethernet Interface Settings dialog did not open.");
@@ -59,7 +61,13 @@ int list_devices(ui::Window main, const DevicesRequest& request) {
       say("      " + plain(ui::list_item(dlg, IDC_DEVICE_DETAILS, l)));
   }
   ui::combo_select(dlg, IDC_MODULE_BOX, chosen);
-  if (chosen < 0) ui::set_text(dlg, IDC_MODULE_BOX, std::string(no_device));
+  // The module chosen earlier (kept in the settings) stays chosen when it has not announced
+  // itself in this run: OK takes the box's text, and "<no device>" there would lose it.
+  const std::string stored = selected_device();
+  const bool stored_listed = chosen >= 0 || stored == no_device;
+  ui::set_text(dlg, IDC_MODULE_BOX,
+               chosen >= 0 ? ui::combo_item(dlg, IDC_MODULE_BOX, chosen) : stored);
+  const bool listen_failed = error_boxes_shown() != errors_before;
 
   bool change = false;
   if (!request.select.empty()) {
@@ -88,8 +96,19 @@ int list_devices(ui::Window main, const DevicesRequest& request) {
   // OK takes the selection and options; without changes the dialog is left with Cancel.
   press(dlg, change ? ui::IDOK : ui::IDCANCEL);
   wait_closed(dlg);
-  say("Selected module: " + ui::text(main, IDC_CURRENT_DEVICE));
-  return interrupts() > 0 ? exit_aborted : exit_success;
+  const std::string selected = selected_device();
+  if (selected == no_device)
+    say("Selected module: (none)");
+  else
+    say("Selected module: " + selected +
+        (selected == stored && !stored_listed ? " (has not announced itself in this run)" : ""));
+  if (interrupts() > 0) return exit_aborted;
+  if (listen_failed) {
+    warn("devices: cannot listen for BOOTME announcements (UDP port " +
+         std::to_string(udp::bootme_listen_port()) + "); the list holds only known modules.");
+    return exit_failure;
+  }
+  return exit_success;
 }
 
 }  // namespace
@@ -116,10 +135,12 @@ void add_devices_command(CLI::App& app, Globals& globals) {
       "Modules announce themselves on UDP port 980, a privileged port on Linux: run as root, or\n"
       "grant the program the right once with\n"
       "  sudo setcap cap_net_bind_service=+ep \"$(command -v dividezurirer)\"\n"
-      "Exit status: 0 success, 1 failure, 3 aborted (Ctrl-C), 2 usage.");
+      "Exit status: 0 success, 1 failure (also when the port cannot be listened on or the "
+      "settings\n"
+      "could not be saved), 3 aborted (Ctrl-C), 2 usage.");
   cmd->callback([&globals] {
-    globals.exit_status =
-        run_with_main_window(globals, [](ui::Window main) { return list_devices(main, request); });
+    globals.exit_status = settings_saved_status(
+        run_with_main_window(globals, [](ui::Window main) { return list_devices(main, request); }));
   });
 }
 

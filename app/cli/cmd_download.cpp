@@ -8,10 +8,13 @@
 #include <thread>
 
 #include "app/cli/commands.h"
+#include "app/cli/image_check.h"
 #include "app/cli/script.h"
 #include "app/main_window.h"
 #include "download/interface.h"
+#include "download/options.h"
 #include "image/bin_image.h"
+#include "platform/files.h"
 #include "platform/ui_headless.h"
 #include "resources/resource.h"
 #include "sim/targets.h"
@@ -84,15 +87,20 @@ bool wait_for_job(unsigned detect_timeout) {
 int download(ui::Window main, const Globals& globals, const DownloadRequest& request) {
   const Half& half = request.bootloader ? bootloader_half : image_half;
   if (!request.file.empty()) {
-    if (request.file.size() > longest_path) {
-      warn("The file name is longer than " + std::to_string(longest_path) + " characters.");
-      return exit_usage;
-    }
     type_text(main, half.combo, request.file, true);
+  } else if (ui::combo_count(main, half.combo) > 0) {
+    // As a person would: open the drop-down and pick its top entry, the most recent file.
+    ui::combo_select(main, half.combo, 0);
+    ui::send_command(main, command_of(half.combo, ui::CBN_SELCHANGE));
+    say(std::string("No file given: taking the most recent ") +
+        (request.bootloader ? "bootloader" : "image") + ", " + ui::text(main, half.combo));
+  } else {
+    say("No file given and no recent file: taking " + ui::text(main, half.combo));
   }
   const std::string file = ui::text(main, half.combo);
   if (!ui::is_enabled(main, half.download)) {
-    warn("Cannot open '" + file + "'.");
+    const std::string why = files::not_a_file_reason(file);
+    warn("Cannot open '" + file + "'" + (why.empty() ? "" : ": " + why) + ".");
     return exit_failure;
   }
   const std::string type = ui::text(main, half.type);
@@ -106,19 +114,41 @@ int download(ui::Window main, const Globals& globals, const DownloadRequest& req
     std::snprintf(text, sizeof text, "0x%.8x", static_cast<unsigned>(parse_hex(request.start)));
     type_text(main, half.start, text);
   }
+  // An image whose records cannot be read is refused before detection, and so before anything
+  // on the module is erased.
+  if (type == "WinCE") {
+    if (const std::string problem = image_problem(file); !problem.empty()) {
+      warn("Cannot download '" + file + "': " + problem + ".");
+      return exit_failure;
+    }
+  }
   ui::check(main, IDC_VERIFY, request.verify);
 
   std::string via = request.via.empty() ? target_interface(globals) : request.via;
   if (!request.bootloader && !via.empty())
     click_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, radio_of(via));
-  std::string interface_name = "JTag Interface";
+  int index = jtag_interface_index;
   if (!request.bootloader) {
-    if (ui::is_checked(main, IDC_IMAGE_SERIAL)) interface_name = "Serial Interface";
-    if (ui::is_checked(main, IDC_IMAGE_ETHERNET)) interface_name = "Ethernet Interface";
+    if (ui::is_checked(main, IDC_IMAGE_SERIAL)) index = serial_interface_index;
+    if (ui::is_checked(main, IDC_IMAGE_ETHERNET)) index = ethernet_interface_index;
   }
+  const DownloadInterface& record = download_interfaces[index];
+  const bool raw = type != "WinCE";
+  // Pieces are read back only when a Windows CE image goes section by section (JTAG); a raw file
+  // and the serial and Ethernet paths stream the file and cannot be read back.
+  const bool verified = request.verify && !raw && record.streams_whole_file == 0;
   say(std::string(half.button) + " " + file + " (" + type + ", start " +
       ui::text(main, half.start) + ", length " + ui::text(main, half.length) + ") over " +
-      interface_name + (request.verify ? ", verified" : ""));
+      record.name + (verified ? ", verified" : ""));
+  if (request.verify && !verified)
+    say(std::string("--verify: not done, ") +
+        (raw ? "a raw file is streamed" : std::string(record.name) + " streams the file") +
+        " and cannot be read back.");
+  if (request.bootloader && fix_ip != 0 && raw)
+    say("Program Fix IP and SubnetMask is on, but a raw file is written unchanged: the fixed IP "
+        "address is not programmed.");
+  if (!request.bootloader && fix_ip != 0)
+    say("Program Fix IP and SubnetMask is on; it applies to bootloader downloads only.");
 
   ui::post_command(main, command_of(half.download, ui::BN_CLICKED));
   bool answered = wait_for_job(request.detect_timeout);
@@ -179,6 +209,23 @@ void add_download_command(CLI::App& app, Globals& globals, bool bootloader) {
         "  dividezurirer image nk.bin --via jtag --verify\n"
         "Exit status: 0 success, 1 failure, 3 aborted (Ctrl-C), 2 usage.");
   cmd->callback([&globals, &request] {
+    if (!request.file.empty()) {
+      // The lists remember absolute paths, so that they serve from any folder. Anything but a
+      // regular file is refused before the window opens: a FIFO would block, a folder or a device
+      // is no image.
+      request.file = files::absolute_path(request.file);
+      if (request.file.size() > longest_path) {
+        warn("The file name is longer than " + std::to_string(longest_path) + " characters.");
+        globals.exit_status = exit_usage;
+        return;
+      }
+      const std::string why = files::not_a_file_reason(request.file);
+      if (!why.empty()) {
+        warn("Cannot open '" + request.file + "': " + why + ".");
+        globals.exit_status = exit_failure;
+        return;
+      }
+    }
     globals.exit_status = run_with_main_window(
         globals, [&](ui::Window main) { return download(main, globals, request); });
   });

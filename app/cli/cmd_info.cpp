@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "app/cli/commands.h"
+#include "app/cli/image_check.h"
 #include "app/cli/script.h"
 #include "image/bin_image.h"
+#include "platform/files.h"
 #include "resources/resource.h"
 
 namespace dz::cli {
@@ -21,15 +23,16 @@ std::string hex8(std::uint32_t value) {
   return text;
 }
 
-void print_records(const std::string& path) {
+// False when the image cannot be downloaded (the reason is printed).
+bool print_records(const std::string& path) {
   BinImageHeader header;
   BinRecordTable table;
   BinImageReader reader;
   int count = reader.open(path, header, table);
   reader.close();
   if (count == 0) {
-    warn("  Records:      the image cannot be downloaded: " + bin_image_error_text(reader.error()));
-    return;
+    warn("  Records:      the image cannot be downloaded: " + image_problem(path));
+    return false;
   }
   say("  Records:      " + std::to_string(count - 1) + " data record" +
       (count - 1 == 1 ? "" : "s") + " and the terminator");
@@ -44,6 +47,7 @@ void print_records(const std::string& path) {
                     hex8(record.length).c_str(), hex8(record.checksum).c_str());
     say(text);
   }
+  return true;
 }
 
 int describe_files(ui::Window main, const std::vector<std::string>& files) {
@@ -55,9 +59,16 @@ int describe_files(ui::Window main, const std::vector<std::string>& files) {
       status = exit_failure;
       continue;
     }
+    // Only a regular file is opened: a FIFO would wait for a writer.
+    const std::string why = files::not_a_file_reason(path);
+    if (!why.empty()) {
+      warn("  Cannot open the file: " + why + ".");
+      status = exit_failure;
+      continue;
+    }
     type_text(main, IDC_IMAGE_FILE, path, true);
     if (!ui::is_enabled(main, IDC_IMAGE_DOWNLOAD)) {
-      warn("  The file cannot be opened.");
+      warn("  Cannot open the file.");
       status = exit_failure;
       continue;
     }
@@ -65,7 +76,7 @@ int describe_files(ui::Window main, const std::vector<std::string>& files) {
     say("  Image Type:   " + type);
     say("  Image Start:  " + ui::text(main, IDC_IMAGE_START));
     say("  Image Length: " + ui::text(main, IDC_IMAGE_LENGTH));
-    if (type == "WinCE") print_records(path);
+    if (type == "WinCE" && !print_records(path)) status = exit_failure;
   }
   return status;
 }
@@ -83,7 +94,8 @@ void add_info_command(CLI::App& app, Globals& globals) {
       "Examples:\n"
       "  dividezurirer info nk.bin\n"
       "  dividezurirer info eboot.bin nk.bin\n"
-      "Exit status: 0 when every file could be read, 1 otherwise.");
+      "Exit status: 0 when every file could be read and every image can be downloaded, 1 "
+      "otherwise.");
   cmd->callback([&globals] {
     globals.exit_status =
         run_with_main_window(globals, [](ui::Window main) { return describe_files(main, files); });

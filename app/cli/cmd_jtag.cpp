@@ -69,10 +69,17 @@ int run_jtag(const Globals& globals, const JtagChoice& choice) {
       click_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, button);
     }
     if (choice.speed_khz >= 0) type_text(dlg, IDC_JTAG_SPEED, std::to_string(choice.speed_khz));
+    // OK takes the adapter and the speed before it checks the USB library; a refused choice must
+    // leave the settings as they were, so they are put back when the dialog stays open.
+    const std::uint32_t old_interface = jtag_interface;
+    const std::uint32_t old_speed = jtag_speed_hz;
     press(dlg, ui::IDOK);
     if (!wait_closed(dlg, 1000)) {  // the dialog refused (USB library missing): it said why
       press(dlg, ui::IDCANCEL);
-      warn("jtag: the choice was not accepted");
+      wait_closed(dlg);
+      jtag_interface = old_interface;
+      jtag_speed_hz = old_speed;
+      warn("jtag: the choice was not accepted; the settings are unchanged.");
       return exit_failure;
     }
     if (!choice.port.empty()) port_io::set_port_name(choice.port);
@@ -100,7 +107,9 @@ void add_jtag_command(CLI::App& app, Globals& globals) {
       "  dividezurirer jtag --adapter wiggler\n"
       "  dividezurirer jtag --adapter usb --speed 6000\n"
       "  dividezurirer jtag --adapter belvona --port remote:127.0.0.1:3335");
-  cmd->callback([&globals, choice] { globals.exit_status = run_jtag(globals, *choice); });
+  cmd->callback([&globals, choice] {
+    globals.exit_status = settings_saved_status(run_jtag(globals, *choice));
+  });
 }
 
 }  // namespace dz::cli

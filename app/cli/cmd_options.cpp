@@ -23,7 +23,7 @@ struct OptionsRequest {
   bool no_rom_offset = false;
 
   bool changes_bootloader() const {
-    return !fix_ip.empty() || no_fix_ip || fast_boot || no_fast_boot;
+    return !fix_ip.empty() || !subnet.empty() || no_fix_ip || fast_boot || no_fast_boot;
   }
   bool changes_image() const { return !rom_offset.empty() || no_rom_offset; }
 };
@@ -59,8 +59,18 @@ int bootloader_options(ui::Window main, const OptionsRequest& request) {
     std::uint32_t address = 0;
     parse_ip(request.fix_ip, address);
     ui::set_ip(dlg, IDC_FIX_IP_ADDRESS, address);
-    if (!request.subnet.empty() && parse_ip(request.subnet, address))
-      ui::set_ip(dlg, IDC_FIX_SUBNET, address);
+  }
+  if (!request.subnet.empty()) {
+    // The mask field can be used only while "Program Fix IP and SubnetMask" is on.
+    if (!ui::is_checked(dlg, IDC_FIX_IP)) {
+      warn("--subnet: \"Program Fix IP and SubnetMask\" is off; give --fix-ip ADDRESS as well.");
+      press(dlg, ui::IDCANCEL);
+      wait_closed(dlg);
+      return exit_usage;
+    }
+    std::uint32_t address = 0;
+    parse_ip(request.subnet, address);
+    ui::set_ip(dlg, IDC_FIX_SUBNET, address);
   }
   if (request.no_fix_ip) click_check(dlg, IDC_FIX_IP, false);
   if (request.fast_boot || request.no_fast_boot) click_check(dlg, IDC_FAST_BOOT, request.fast_boot);
@@ -122,11 +132,13 @@ void add_options_command(CLI::App& app, Globals& globals) {
   auto* fix = cmd->add_option("--fix-ip", request.fix_ip,
                               "Program this fixed IP address into the bootloader")
                   ->check(check_ip);
-  cmd->add_option("--subnet", request.subnet, "Subnet mask to program with --fix-ip")
-      ->check(check_ip)
-      ->needs(fix);
+  auto* subnet = cmd->add_option("--subnet", request.subnet,
+                                 "Subnet mask to program (with --fix-ip, or alone while Fix IP is "
+                                 "on)")
+                     ->check(check_ip);
   cmd->add_flag("--no-fix-ip", request.no_fix_ip, "Do not program a fixed IP address")
-      ->excludes(fix);
+      ->excludes(fix)
+      ->excludes(subnet);
   auto* fast =
       cmd->add_flag("--fast-boot", request.fast_boot, "Fast Boot (No Image Download Possible)");
   cmd->add_flag("--no-fast-boot", request.no_fast_boot, "No fast boot")->excludes(fast);
@@ -140,15 +152,17 @@ void add_options_command(CLI::App& app, Globals& globals) {
       "Examples:\n"
       "  dividezurirer options\n"
       "  dividezurirer options --fix-ip 192.168.1.50 --subnet 255.255.255.0\n"
+      "  dividezurirer options --subnet 255.255.0.0\n"
       "  dividezurirer options --no-fix-ip --fast-boot\n"
       "  dividezurirer options --rom-offset 0xf2020000\n"
-      "  dividezurirer options --no-rom-offset");
+      "  dividezurirer options --no-rom-offset\n"
+      "Exit status: 0 success, 1 failure (also when the settings could not be saved), 2 usage.");
   cmd->callback([&globals] {
-    globals.exit_status = run_with_main_window(globals, [](ui::Window main) {
+    globals.exit_status = settings_saved_status(run_with_main_window(globals, [](ui::Window main) {
       int status = bootloader_options(main, request);
       if (status != exit_success) return status;
       return image_options(main, request);
-    });
+    }));
   });
 }
 

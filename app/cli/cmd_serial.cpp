@@ -5,6 +5,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/script.h"
+#include "platform/serial_port.h"
 #include "resources/resource.h"
 #include "serial/serial_download.h"
 
@@ -22,8 +23,24 @@ std::vector<std::string> listed_ports(ui::Window dlg) {
 int run_serial(const Globals& globals, const std::string& port) {
   return run_with_main_window(globals, [&](ui::Window main) {
     click_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_SERIAL);
+    if (!port.empty()) {
+      if (!serial::port_exists(port)) {
+        warn("serial: '" + port + "' is not a serial port (no terminal device of that name).");
+        return exit_failure;
+      }
+      if (port.size() >= serial::port_name_capacity()) {
+        warn("serial: the port name is longer than " +
+             std::to_string(serial::port_name_capacity() - 1) + " characters.");
+        return exit_failure;
+      }
+    }
+    // The dialog offers the configured port besides those the scan finds (a by-id link, ttyAMA0,
+    // rfcomm0, a pseudo-terminal): the port is named first, then picked there as a person would.
+    const std::string configured = com_port_name();
+    if (!port.empty()) set_com_port_name(port);
     const ui::Window dlg = open_dialog(main, IDC_IMAGE_INTERFACE_SETTINGS, IDD_SERIAL_SETTINGS);
     if (dlg == ui::no_window) {
+      set_com_port_name(configured);
       warn("The Serial Interface Settings dialog did not open.");
       return exit_failure;
     }
@@ -46,6 +63,7 @@ int run_serial(const Globals& globals, const std::string& port) {
       for (const auto& p : ports) warn("  " + p);
       if (ports.empty()) warn("  (none)");
       press(dlg, ui::IDCANCEL);
+      set_com_port_name(configured);
       return exit_failure;
     }
     ui::combo_select(dlg, IDC_COM_PORT, index);
@@ -60,14 +78,19 @@ int run_serial(const Globals& globals, const std::string& port) {
 void add_serial_command(CLI::App& app, Globals& globals) {
   auto* cmd = app.add_subcommand("serial", "Show the serial ports found and choose one");
   auto port = std::make_shared<std::string>();
-  cmd->add_option("--port", *port, "Choose this port (one of those found) and keep it");
+  cmd->add_option("--port", *port,
+                  "Choose this port and keep it: one of those found, or any other terminal device "
+                  "(/dev/serial/by-id/..., /dev/ttyAMA0, /dev/rfcomm0, a pseudo-terminal)");
   cmd->footer(
       "Without --port: lists the serial ports found and the one chosen.\n"
       "Examples:\n"
       "  dividezurirer serial\n"
       "  dividezurirer serial --port /dev/ttyUSB0\n"
+      "  dividezurirer serial --port /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0\n"
       "  dividezurirer --target sim:serial-bootloader image nk.bin --via serial");
-  cmd->callback([&globals, port] { globals.exit_status = run_serial(globals, *port); });
+  cmd->callback([&globals, port] {
+    globals.exit_status = settings_saved_status(run_serial(globals, *port));
+  });
 }
 
 }  // namespace dz::cli

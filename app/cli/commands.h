@@ -12,6 +12,7 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_failure = 1;
 inline constexpr int exit_usage = 2;
 inline constexpr int exit_aborted = 3;
+inline constexpr int exit_interrupted = 130;  // a second Ctrl-C
 
 // Options given before (or after) any command.
 struct Globals {

@@ -1,9 +1,46 @@
 // dividezurirer: the loader's command line. Each command opens the main window on the headless
 // dialog host and acts in it as a person would.
+#include <cstdio>
 #include <iostream>
+#include <string>
+#include <string_view>
 
 #include "app/cli/commands.h"
+#include "app/cli/questions.h"
 #include "platform/ui.h"
+#include "sim/targets.h"
+
+namespace {
+
+// The simulated modules, one per line, for --help.
+std::string simulated_models_help() {
+  std::string text;
+  for (const auto& model : dz::sim::all_target_models())
+    text +=
+        std::string("  ") + model.name + " (" + model.interface + "): " + model.description + "\n";
+  return text.empty() ? "  (none are built in)\n" : text;
+}
+
+// The first word that is not a global option or its value: the command the user named. Empty
+// when an option that is not global comes first (its value cannot be told from a command).
+std::string named_command(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--target" || arg == "--port" || arg == "--settings") {
+      ++i;  // its value follows
+      continue;
+    }
+    if (arg == "--yes" || arg == "--no" || arg == "-v" || arg == "--verbose" || arg == "-h" ||
+        arg == "--help" || arg.starts_with("--target=") || arg.starts_with("--port=") ||
+        arg.starts_with("--settings="))
+      continue;
+    if (!arg.empty() && arg[0] == '-') return {};
+    return std::string(arg);
+  }
+  return {};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace dz::cli;
@@ -31,17 +68,22 @@ int main(int argc, char** argv) {
                  "$XDG_CONFIG_HOME/DividezUrirer/settings.toml)");
   app.footer(
       "Questions are asked on the terminal; otherwise --yes or --no answers them, and without\n"
-      "either the answer that loses nothing is given (No, Cancel).\n"
-      "Ctrl-C during detection or a download presses Abort; a second Ctrl-C ends at once.\n"
+      "either each question gets the answer that loses nothing:\n" +
+      dz::cli::question_defaults_help() +
+      "Ctrl-C during detection or a download presses Abort; a second Ctrl-C ends at once (a\n"
+      "simulated module still keeps what its flash holds in its flash file).\n"
       "The connection help topics are HTML Help, which exists only on Windows: here the help\n"
       "command of the detection dialog does nothing visible.\n"
+      "Simulated modules (--target sim:MODEL[,flash=FILE] for JTAG models):\n" +
+      simulated_models_help() +
       "Examples:\n"
       "  dividezurirer info nk.bin\n"
       "  dividezurirer options --fix-ip 192.168.1.50\n"
       "  dividezurirer image nk.bin --via ethernet\n"
-      "  dividezurirer --target sim:MODEL bootloader eboot.bin --verify\n"
+      "  dividezurirer --target sim:pxa270-j3x16 bootloader eboot.bin --verify\n"
+      "  dividezurirer jtag --adapter belvona    (a parallel cable, for the next one)\n"
       "  dividezurirer --port remote:127.0.0.1:3335 bootloader eboot.bin\n"
-      "Exit status: 0 success, 1 failure, 2 usage, 3 aborted.");
+      "Exit status: 0 success, 1 failure, 2 usage, 3 aborted, 130 ended by a second Ctrl-C.");
 
   add_info_command(app, globals);
   add_bootloader_command(app, globals);
@@ -51,6 +93,16 @@ int main(int argc, char** argv) {
   add_serial_command(app, globals);
   add_devices_command(app, globals);
 
+  // CLI11 would only say that an argument was not expected; name the command instead.
+  const std::string command = named_command(argc, argv);
+  const auto known = app.get_subcommands([&](CLI::App* sub) { return sub->get_name() == command; });
+  if (!command.empty() && known.empty()) {
+    std::fprintf(stderr,
+                 "dividezurirer: unknown command '%s'; the commands are info, bootloader, image, "
+                 "options, jtag, serial and devices (see --help).\n",
+                 command.c_str());
+    return exit_usage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -212,7 +212,8 @@ void Renderer::plain_progress_locked() {
   int quarter = static_cast<int>(pos * 4 / total_max_);
   if (quarter <= plain_quarter_) return;
   plain_quarter_ = quarter;
-  std::string text = "Total Download: " + std::to_string(quarter * 25) + "%";
+  // Under the stage line "Total Download:", which is printed once.
+  std::string text = "  " + std::to_string(quarter * 25) + "%";
   if (!time_text_.empty()) text += " (" + time_text_ + ")";
   print_locked(stdout, text);
 }
@@ -295,6 +296,7 @@ void Renderer::on_download(const Event& event) {
   switch (event.kind) {
     case EventKind::dialog_opened:
       download_ = event.dlg;
+      stage_text_.clear();
       section_text_.clear();
       time_text_.clear();
       section_max_ = section_pos_ = total_max_ = total_pos_ = 0;
@@ -308,6 +310,11 @@ void Renderer::on_download(const Event& event) {
     case EventKind::text_changed:
       switch (event.control) {
         case IDC_STAGE_TEXT:
+          // The job may set the same stage twice (before and after it has read the image).
+          if (event.text == stage_text_) break;
+          stage_text_ = event.text;
+          for (const auto& text : split_lines(event.text)) print_locked(stdout, printable(text));
+          break;
         case IDC_TARGET_TEXT:
           for (const auto& text : split_lines(event.text)) print_locked(stdout, printable(text));
           break;

@@ -61,6 +61,7 @@ class Renderer {
   // The Download dialog as seen.
   ui::Window download_ = ui::no_window;
   ui::Window detection_ = ui::no_window;
+  std::string stage_text_;
   std::string section_text_;
   std::string time_text_;
   std::uint32_t section_max_ = 0, section_pos_ = 0;

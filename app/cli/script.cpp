@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/cli/questions.h"
 #include "app/cli/renderer.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -27,10 +28,20 @@ namespace dz::cli {
 namespace {
 
 std::atomic<int> interrupt_count{0};
+std::atomic<int> error_box_count{0};
+
+// Set while a simulated module runs: its flash file must be written when the program ends.
+std::atomic<int> simulated_module{0};
+
+// How long a second Ctrl-C waits for a simulated module's download to stop before ending anyway.
+constexpr int simulated_stop_ticks = 60;  // of 50 ms
 
 void on_interrupt(int) {
-  // The second Ctrl-C ends the program at once; the first is handled by the watcher.
-  if (interrupt_count.fetch_add(1) >= 1) std::_Exit(130);
+  // The second Ctrl-C ends the program at once; the first is handled by the watcher. A simulated
+  // module is the hardware: what its flash holds must reach its flash file, so there the watcher
+  // stops the run instead (a third Ctrl-C still ends it at once).
+  const int count = interrupt_count.fetch_add(1) + 1;
+  if (count >= 3 || (count == 2 && simulated_module == 0)) std::_Exit(130);
 }
 
 // Waits in real time: these waits pace a person's actions, not the program's (which may run on
@@ -95,12 +106,15 @@ class Environment {
 
     renderer_ = std::make_unique<Renderer>(terminal::stdout_is_terminal());
     renderer_->attach();
+    // Debug lines go through the renderer: all of them with -v, otherwise the "INFO:" lines,
+    // which carry the reasons and findings a person needs (why a port cannot be bound, the bad
+    // blocks found).
     old_echo_ = debug_echo_flag.exchange(0);
-    if (globals.verbose) {
-      Renderer* renderer = renderer_.get();
-      old_sink_ = debug::set_sink(
-          [renderer](std::string_view line) { renderer->line(trim_line_end(std::string(line))); });
-    }
+    Renderer* renderer = renderer_.get();
+    const bool verbose = globals.verbose;
+    old_sink_ = debug::set_sink([renderer, verbose](std::string_view line) {
+      if (verbose || line.starts_with("INFO: ")) renderer->line(trim_line_end(std::string(line)));
+    });
     ui::headless::set_answerer([this](ui::Window, const std::string& text,
                                       const std::string& caption,
                                       unsigned flags) { return answer(text, caption, flags); });
@@ -111,6 +125,7 @@ class Environment {
       status_ = exit_usage;
       return;
     }
+    simulated_module = session_ ? 1 : 0;
     interrupt_count = 0;
     old_handler_ = std::signal(SIGINT, on_interrupt);
     watcher_ = threads::Thread::start([this] { watch(); });
@@ -120,11 +135,12 @@ class Environment {
     stop_ = 1;
     if (watcher_) watcher_.join();
     if (old_handler_ != SIG_ERR) std::signal(SIGINT, old_handler_);
-    session_.reset();
+    session_.reset();  // a simulated module writes its flash file here
+    simulated_module = 0;
     port_io::set_port_override("");
     ui::headless::set_answerer(nullptr);
     ui::headless::set_file_picker(nullptr);
-    if (globals_.verbose) debug::set_sink(old_sink_);
+    debug::set_sink(old_sink_);
     debug_echo_flag = old_echo_;
     renderer_.reset();
     net::cleanup();
@@ -157,6 +173,7 @@ class Environment {
 
   int answer(const std::string& text, const std::string& caption, unsigned flags) {
     renderer_->error_line(caption + ": " + trim_line_end(text));
+    if (caption == "Error" || caption == "ERROR") ++error_box_count;
     const unsigned buttons = flags & 0xF;
     if (buttons != ui::MB_YESNO && buttons != ui::MB_OKCANCEL) return ui::IDOK;
     const int yes = buttons == ui::MB_YESNO ? ui::IDYES : ui::IDOK;
@@ -171,23 +188,39 @@ class Environment {
       renderer_->error_line(std::string("  answered ") + no_text + " (--no)");
       return no;
     }
+    const bool yes_by_default = default_answer_is_yes(text);
     if (terminal::stdin_is_terminal()) {
-      std::string reply =
-          renderer_->prompt(std::string("  ") + yes_text + " or " + no_text + "? [y/N] ");
-      return !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y') ? yes : no;
+      std::string reply = renderer_->prompt(std::string("  ") + yes_text + " or " + no_text +
+                                            (yes_by_default ? "? [Y/n] " : "? [y/N] "));
+      if (reply.empty()) return yes_by_default ? yes : no;
+      return reply[0] == 'y' || reply[0] == 'Y' ? yes : no;
     }
-    renderer_->error_line(std::string("  answered ") + no_text +
-                          " (not interactive; --yes answers " + yes_text + ")");
-    return no;
+    renderer_->error_line(std::string("  answered ") + (yes_by_default ? yes_text : no_text) +
+                          " (not interactive; the answer that loses nothing; --" +
+                          (yes_by_default ? "no answers " : "yes answers ") +
+                          (yes_by_default ? no_text : yes_text) + ")");
+    return yes_by_default ? yes : no;
   }
 
   // Turns the first Ctrl-C into a press of Abort in the dialog that is waiting.
   void watch() {
     int handled = 0;
     int idle_ticks = 0;
+    int stopping_ticks = 0;
     while (stop_ == 0) {
       pause_real_ms(50);
       int count = interrupt_count;
+      if (count >= 2 && simulated_module != 0) {
+        // Second Ctrl-C with a simulated module: Abort is pressed again until the run ends and
+        // the module's flash file is written; a run that does not end in time is ended anyway.
+        if (stopping_ticks == 0)
+          renderer_->error_line("Interrupted again: stopping the simulated module");
+        for (int id : {IDD_DOWNLOAD, IDD_DETECTION})
+          if (ui::Window dlg = ui::headless::find_dialog(id); dlg != ui::no_window)
+            ui::post_command(dlg, command_of(ui::IDCANCEL));
+        if (++stopping_ticks > simulated_stop_ticks) std::_Exit(130);
+        continue;
+      }
       if (count <= handled) continue;
       ui::Window dlg = ui::headless::find_dialog(IDD_DOWNLOAD);
       if (dlg == ui::no_window) dlg = ui::headless::find_dialog(IDD_DETECTION);
@@ -237,6 +270,7 @@ int run_scripted(const Globals& globals, Run run_window, int template_id,
   run_window();
   worker.join();
   if (interrupts() > 0 && status == exit_success) status = exit_aborted;
+  if (interrupts() >= 2) status = exit_interrupted;
   return status;
 }
 
@@ -327,6 +361,10 @@ void warn(std::string_view line) {
 
 int interrupts() {
   return interrupt_count;
+}
+
+int error_boxes_shown() {
+  return error_box_count;
 }
 
 }  // namespace dz::cli
