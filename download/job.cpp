@@ -184,6 +184,9 @@ int stream_whole_file(ui::Window dlg, const DownloadJob& job, const DownloadInte
     const auto got = static_cast<std::uint32_t>(std::max<std::streamsize>(file.gcount(), 0));
     if (got == 0) {  // the file became shorter than it was
       show_error("Cannot Read Image File (%s)", job.image_path.c_str());
+      // Raised so that close does not finish the transfer: a module must not take a cut file
+      // for a whole one.
+      abort_flag = 1;
       result = 0;
       break;
     }

@@ -47,6 +47,11 @@ bool print_records(const std::string& path) {
                     hex8(record.length).c_str(), hex8(record.checksum).c_str());
     say(text);
   }
+  // Readable records can still be refused (overlapping, outside the image, nothing to write).
+  if (const std::string problem = image_problem(path); !problem.empty()) {
+    warn("  The image cannot be downloaded: " + problem);
+    return false;
+  }
   return true;
 }
 
