@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/settings_store.h"
@@ -126,6 +127,23 @@ Selection& selection() {
   return s;
 }
 
+struct SaveState {
+  std::mutex mutex;
+  bool failed = false;
+  bool reported = false;
+};
+
+SaveState& save_state() {
+  static SaveState s;
+  return s;
+}
+
+void reset_save_state() {
+  std::lock_guard lock(save_state().mutex);
+  save_state().failed = false;
+  save_state().reported = false;
+}
+
 std::shared_ptr<Store> current() {
   std::lock_guard lock(selection().mutex);
   if (!selection().store) selection().store = make_platform_store();
@@ -143,12 +161,22 @@ std::unique_ptr<Key> open_key(std::string_view subkey) {
   return store ? store->open(subkey) : nullptr;
 }
 
+void note_save_failed(const std::string& message) {
+  std::lock_guard lock(save_state().mutex);
+  save_state().failed = true;
+  if (message.empty() || save_state().reported) return;
+  save_state().reported = true;
+  std::fprintf(stderr, "DividezUrirer: %s\n", message.c_str());
+}
+
 void use_platform_store() {
+  reset_save_state();
   std::lock_guard lock(selection().mutex);
   selection().store = nullptr;
 }
 
 void use_file_store(const std::string& path) {
+  reset_save_state();
   std::shared_ptr<Store> store = make_file_store(path);
   if (!store) store = std::make_shared<NullStore>();
   std::lock_guard lock(selection().mutex);
@@ -157,6 +185,7 @@ void use_file_store(const std::string& path) {
 
 void use_memory_store() {
   std::shared_ptr<Store> store = make_memory_store();
+  reset_save_state();
   std::lock_guard lock(selection().mutex);
   selection().store = std::move(store);
 }
@@ -167,3 +196,13 @@ std::string store_path() {
 }
 
 }  // namespace dz::settings
+
+namespace dz {
+
+bool settings_save_failed() {
+  auto& s = settings::save_state();
+  std::lock_guard lock(s.mutex);
+  return s.failed;
+}
+
+}  // namespace dz

@@ -36,4 +36,15 @@ void use_memory_store();                       // an empty in-memory store
 // Path of the TOML file in use ("" for the registry or memory).
 std::string store_path();
 
+// Marks this run's save as failed and prints `message` (when not empty) to stderr, once per run.
+void note_save_failed(const std::string& message);
+
 }  // namespace dz::settings
+
+namespace dz {
+
+// True when the last save of this run did not write everything it should; the store has then
+// already printed one line saying why to stderr. Choosing a store starts a new run.
+bool settings_save_failed();
+
+}  // namespace dz
