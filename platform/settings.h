@@ -36,8 +36,18 @@ void use_memory_store();                       // an empty in-memory store
 // Path of the TOML file in use ("" for the registry or memory).
 std::string store_path();
 
+// What a run saves. While recording (between begin_ and end_recording_loaded_values) writes
+// change nothing and only note each value as it stands after loading; afterwards a write of a
+// value equal to its noted one is skipped. So a run writes only what it changed: a run that
+// changed nothing writes nothing, and a value another run changed meanwhile is not put back.
+// Choosing a store forgets the noted values.
+void begin_recording_loaded_values();
+void end_recording_loaded_values();
+
 // Marks this run's save as failed and prints `message` (when not empty) to stderr, once per run.
 void note_save_failed(const std::string& message);
+// Prints one line about the settings to stderr, once per run for the same text.
+void report(const std::string& message);
 
 }  // namespace dz::settings
 
