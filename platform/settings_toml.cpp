@@ -185,12 +185,53 @@ Value read_entry(const toml::node& node) {
   return v;
 }
 
-}  // namespace
+// TOML allows bytes above 0x7F only inside strings and comments. toml++ 3 reaches a branch it
+// takes for unreachable on some of them where only whitespace may stand, so a text with any
+// outside strings and comments, or right after a backslash, is refused before it is parsed (no
+// valid file is refused). Neither is a fault of the file's owner to be kept from: such a file is
+// simply not TOML and is handled as a corrupt one.
+bool non_ascii_only_in_strings_and_comments(std::string_view t) {
+  const auto at = [&](std::size_t i, std::string_view s) { return t.substr(i, s.size()) == s; };
+  // What follows a backslash is an escape or, in a multi-line string, the whitespace it trims.
+  const auto escape_is_ascii = [&](std::size_t i) {
+    return i >= t.size() || static_cast<unsigned char>(t[i]) < 0x80;
+  };
+  // Control characters other than tab and line ends are not TOML anywhere.
+  for (const char ch : t) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) return false;
+  }
+  std::size_t i = 0;
+  while (i < t.size()) {
+    const auto c = static_cast<unsigned char>(t[i]);
+    if (c == '#') {
+      while (i < t.size() && t[i] != '\n') ++i;
+    } else if (at(i, "\"\"\"")) {
+      for (i += 3; i < t.size() && !at(i, "\"\"\""); ++i)
+        if (t[i] == '\\' && !escape_is_ascii(++i)) return false;
+      i += 3;
+    } else if (at(i, "'''")) {
+      for (i += 3; i < t.size() && !at(i, "'''"); ++i) {
+      }
+      i += 3;
+    } else if (c == '"') {
+      for (++i; i < t.size() && t[i] != '"' && t[i] != '\n'; ++i)
+        if (t[i] == '\\' && !escape_is_ascii(++i)) return false;
+      ++i;
+    } else if (c == '\'') {
+      for (++i; i < t.size() && t[i] != '\'' && t[i] != '\n'; ++i) {
+      }
+      ++i;
+    } else if (c >= 0x80) {
+      return false;
+    } else {
+      ++i;
+    }
+  }
+  return true;
+}
 
-bool parse(std::string_view text, StoreData& data) {
-  data.clear();
-  if (text.size() > max_file_size) return false;
-  toml::table root;
+bool parse_toml(std::string_view text, toml::table& root) {
 #if TOML_EXCEPTIONS
   try {
     root = toml::parse(text);
@@ -202,6 +243,22 @@ bool parse(std::string_view text, StoreData& data) {
   if (!result) return false;
   root = std::move(result).table();
 #endif
+  return true;
+}
+
+}  // namespace
+
+bool parse(std::string_view text, StoreData& data) {
+  data.clear();
+  if (text.size() > max_file_size) return false;
+  if (!non_ascii_only_in_strings_and_comments(text)) return false;
+  // toml++ may also meet those bytes while it reads past an error; so the text is first parsed
+  // with every byte above 0x7F made an 'a', and only a text sound in that form is parsed as it is.
+  std::string ascii(text);
+  for (char& c : ascii)
+    if (static_cast<unsigned char>(c) >= 0x80) c = 'a';
+  toml::table root;
+  if (!parse_toml(ascii, root) || !parse_toml(text, root)) return false;
   for (auto&& [key_name, node] : root) {
     const toml::table* table = node.as_table();
     if (!table) continue;

@@ -456,5 +456,27 @@ TEST(SettingsFileText, FormatParsesBack) {
   EXPECT_FALSE(file::parse(std::string(2u << 20, '#'), back));  // far too large
 }
 
+TEST(SettingsFileText, NonAsciiOnlyInStringsAndComments) {
+  // Texts that once drove the TOML reader into a branch it takes for unreachable (seen under the
+  // undefined-behaviour sanitizer): refused as not TOML, without reading further.
+  StoreData data;
+  for (const std::string& text :
+       {std::string("\xD0\xA3"), std::string("x = \"\"\"\\\xCB\x8D\"\"\"\n"),
+        std::string("''=-\0\0oo=*\x01-\x1f'\xCA\xBE", 17),
+        std::string("s=+\"bn\xCE\xBB"
+                    "1=\r0=")})
+    EXPECT_FALSE(file::parse(text, data)) << text;
+  // UTF-8 in strings, quoted names and comments is TOML and reads as it is.
+  ASSERT_TRUE(file::parse(
+      "# r\xC3\xA9glages\n[\"K\xC3\xA9\"]\n\"n\xC3\xA9\" = 'caf\xC3\xA9' # \xE2\x82\xAC\n"
+      "m = \"\"\"\n\xC3\xA9\"\"\"\n",
+      data));
+  std::string s;
+  ASSERT_TRUE(read_string_value(data["K\xC3\xA9"].values["n\xC3\xA9"], s, 64));
+  EXPECT_EQ(s, "caf\xC3\xA9");
+  ASSERT_TRUE(read_string_value(data["K\xC3\xA9"].values["m"], s, 64));
+  EXPECT_EQ(s, "\xC3\xA9");
+}
+
 }  // namespace
 }  // namespace dz::settings

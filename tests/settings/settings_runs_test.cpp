@@ -2,7 +2,9 @@
 // writes, what it leaves to other runs, how a failed save is told, and values out of range.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
