@@ -13,7 +13,9 @@ namespace dz::settings {
 inline constexpr std::string_view main_key = "Software\\Belvona\\DividezUrirer";
 inline constexpr std::string_view ethernet_key = "Software\\Belvona\\DividezUrirer\\Ethernet";
 
-// An open key (RegCreateKeyA ... RegCloseKey). Changes are kept when the key is closed.
+// An open key (RegCreateKeyA ... RegCloseKey). The registry keeps each change at once; the
+// file store keeps a run's changes in memory and writes them, merged into the file as it is
+// then, when the last open key closes (a failure is then told by settings_save_failed()).
 class Key {
  public:
   virtual ~Key() = default;
