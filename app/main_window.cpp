@@ -137,6 +137,22 @@ void interface_settings(ui::Window dlg, int index) {
   if (record.settings_dialog != nullptr) record.settings_dialog(dlg);
 }
 
+// Saves every setting in the order the window keeps; each group stops at its own first failure.
+// The key stays open throughout, so that the file store writes all changes at once.
+void save_all(ui::Window dlg) {
+  std::unique_ptr<settings::Key> key = settings::open_key(settings::main_key);
+  if (key != nullptr) {
+    save_recent(dlg, bootloader_half, *key);
+    save_recent(dlg, image_half, *key);
+  }
+  for (const DownloadInterface& record : download_interfaces)
+    if (record.save_settings != nullptr) record.save_settings();
+  if (key != nullptr) {
+    save_bootloader_options(*key);
+    save_image_options(*key);
+  }
+}
+
 void initialise(ui::Window dlg) {
   char caption[64];
   std::snprintf(caption, sizeof caption, "Quintar Loader %d.%2d", version_major, version_minor);
@@ -160,17 +176,16 @@ void initialise(ui::Window dlg) {
     load_bootloader_options(*key);
     load_image_options(*key);
   }
+  key.reset();
+  // What a save would write now is what this run loaded: the save at close then writes only
+  // the values that changed since.
+  settings::begin_recording_loaded_values();
+  save_all(dlg);
+  settings::end_recording_loaded_values();
 }
 
 void close_window(ui::Window dlg) {
-  std::unique_ptr<settings::Key> key = settings::open_key(settings::main_key);
-  if (key != nullptr) {
-    save_recent(dlg, bootloader_half, *key);
-    save_recent(dlg, image_half, *key);
-  }
-  for (const DownloadInterface& record : download_interfaces)
-    if (record.save_settings != nullptr) record.save_settings();
-  if (key != nullptr && save_bootloader_options(*key)) save_image_options(*key);
+  save_all(dlg);
   ui::end_dialog(dlg, 1);
 }
 

@@ -56,6 +56,20 @@ void sync_count_locked(DiscoveryState& s) {
   device_count = static_cast<int>(s.list.size());
 }
 
+// Before a new module goes in front of a full list, the last entry that is not the selected
+// module goes.
+void make_room_locked(DiscoveryState& s) {
+  if (s.list.size() < device_list_limit) return;
+  for (auto it = s.list.end(); it != s.list.begin();) {
+    --it;
+    if (name_of(it->info) != s.selected) {
+      s.list.erase(it);
+      break;
+    }
+  }
+  device_count = static_cast<int>(s.list.size());
+}
+
 void post_name(ui::Window window, int id, int notification, const std::string& name) {
   if (window == ui::no_window) return;
   ui::Command command;
@@ -125,6 +139,7 @@ void append_device(std::string_view name) {
   record.info = bootme_info_named(name);
   for (const auto& entry : s.list)
     if (name_of(entry.info) == name_of(record.info)) return;  // names stay unique
+  if (s.list.size() >= device_list_limit) return;
   s.list.push_back(record);
   device_count = static_cast<int>(s.list.size());
 }
@@ -218,6 +233,7 @@ void take_announcement(const BootmeInfo& info) {
         break;
       }
     if (!known) {
+      make_room_locked(s);
       DeviceRecord record;
       record.info = info;
       record.valid = 1;
@@ -302,14 +318,14 @@ int save_ethernet_settings() {
   {
     std::lock_guard lock(s.mutex);
     sync_count_locked(s);
-    if (s.selected == no_device) s.selected.clear();
-    selected = s.selected;
-    // The selected module moves to the front, so that it is restored first.
-    auto it = std::find_if(s.list.begin(), s.list.end(),
-                           [&](const DeviceRecord& r) { return name_of(r.info) == selected; });
-    if (it != s.list.end()) std::rotate(s.list.begin(), it, it + 1);
+    selected = s.selected == no_device ? std::string() : s.selected;
     for (const auto& entry : s.list) names.emplace_back(name_of(entry.info));
   }
+  // The selected module is saved first, so that it is restored first. The list itself is left
+  // as it is: saving changes nothing the window shows.
+  auto it = std::find(names.begin(), names.end(), selected);
+  if (it != names.end()) std::rotate(names.begin(), it, it + 1);
+  if (names.size() > device_list_limit) names.resize(device_list_limit);
   key->write_dword("AcceptAll", static_cast<std::uint32_t>(accept_all.load()));
   key->write_dword("FastDL", static_cast<std::uint32_t>(fast_download.load()));
   if (!key->write_string("LastSelectedDevice", selected)) return 0;

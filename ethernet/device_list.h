@@ -16,6 +16,9 @@ namespace dz {
 inline constexpr std::string_view no_device = "<no device>";
 inline constexpr std::size_t selected_device_capacity = 64;  // 63 characters and the terminator
 inline constexpr int restored_device_limit = 10;             // "Device0" .. "Device9"
+// The most modules the list holds (and the settings keep): a flood of announcements with ever
+// new names pushes out the oldest entries, never the selected module.
+inline constexpr std::size_t device_list_limit = 32;
 
 // Number of entries of device_list in use. The main window sets it to 0 when it is destroyed;
 // the Ethernet close then releases the list.
@@ -36,7 +39,7 @@ std::string selected_device();
 void set_selected_device(std::string_view name);  // cut to 63 characters
 BootmeInfo last_bootme();
 void set_last_bootme(const BootmeInfo& info);
-// Appends a restored entry (name only, valid 0).
+// Appends a restored entry (name only, valid 0); ignored when the list is full.
 void append_device(std::string_view name);
 // Releases the list's storage when device_count is 0.
 void release_device_list_if_empty();

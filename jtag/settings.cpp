@@ -49,6 +49,8 @@ bool read_speed_khz(ui::Window dlg, std::uint32_t& khz) {
 }
 
 void on_ok(ui::Window dlg) {
+  const std::uint32_t previous_interface = jtag_interface;
+  const std::uint32_t previous_speed = jtag_speed_hz;
   std::uint32_t kind = 4;
   for (std::uint32_t k = 0; k < 4; ++k)
     if (ui::is_checked(dlg, IDC_JTAG_BELVONA + static_cast<int>(k))) {
@@ -61,6 +63,10 @@ void on_ok(ui::Window dlg) {
   if (read_speed_khz(dlg, khz)) jtag_speed_hz = khz * 1000u;
   if (jtag_interface == 4 && !usb_library_available()) {
     ui::message_box(ui::no_window, library_missing, "Error", ui::MB_OK);
+    // A refused choice does not stay in force: cancelling now keeps what was there, and the
+    // close of the main window does not save an adapter that cannot be used.
+    jtag_interface = previous_interface;
+    jtag_speed_hz = previous_speed;
     return;
   }
   ui::end_dialog(dlg, ui::IDOK);
@@ -94,6 +100,13 @@ int jtag_load_settings() {
   auto key = settings::open_key(settings::main_key);
   if (!key) return 0;
   if (!key->read_dword("JTAGInterface", jtag_interface)) jtag_interface = 5;
+  if (jtag_interface > 5) {
+    // An adapter kind no cable layer knows would make every download wait for a processor that
+    // can never answer.
+    settings::report("settings value \"JTAGInterface\" is " + std::to_string(jtag_interface) +
+                     ", not an adapter (0 to 5); the default 5 applies");
+    jtag_interface = 5;
+  }
   if (!key->read_dword("JTAGSpeed", jtag_speed_hz)) jtag_speed_hz = 2000000;
   std::string port;
   if (key->read_string("ParallelPort", port, port_name_capacity))

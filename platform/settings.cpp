@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "platform/settings_store.h"
 
@@ -126,6 +128,87 @@ Selection& selection() {
   return s;
 }
 
+struct SaveState {
+  std::mutex mutex;
+  bool failed = false;
+  bool reported = false;
+  bool recording = false;
+  StoreData loaded;  // the values as they stood after loading
+  std::set<std::string> reports;
+};
+
+SaveState& save_state() {
+  static SaveState s;
+  return s;
+}
+
+void reset_save_state() {
+  std::lock_guard lock(save_state().mutex);
+  save_state().failed = false;
+  save_state().reported = false;
+  save_state().recording = false;
+  save_state().loaded.clear();
+  save_state().reports.clear();
+}
+
+// Every key handed out: writes are noted while recording and skipped when they change nothing.
+class TrackingKey final : public Key {
+ public:
+  TrackingKey(std::unique_ptr<Key> inner, std::string subkey)
+      : inner_(std::move(inner)), subkey_(std::move(subkey)) {}
+
+  bool read_dword(std::string_view name, std::uint32_t& value) override {
+    return inner_->read_dword(name, value);
+  }
+  bool read_string(std::string_view name, std::string& value, std::size_t capacity) override {
+    return inner_->read_string(name, value, capacity);
+  }
+  bool write_dword(std::string_view name, std::uint32_t value) override {
+    if (recording()) {
+      note(name, dword_value(value));
+      return true;
+    }
+    if (!needs_write(name, dword_value(value))) return true;
+    return written(name, inner_->write_dword(name, value));
+  }
+  bool write_string(std::string_view name, std::string_view value) override {
+    if (recording()) {
+      note(name, string_value(value));
+      return true;
+    }
+    if (!needs_write(name, string_value(value))) return true;
+    return written(name, inner_->write_string(name, value));
+  }
+
+ private:
+  static bool recording() {
+    std::lock_guard lock(save_state().mutex);
+    return save_state().recording;
+  }
+  // Notes a value as this run loaded it: a missing one as its default, a recent-file list saved
+  // with gaps as the list it made. Neither is written back unless the run changes it.
+  void note(std::string_view name, Value value) {
+    std::lock_guard lock(save_state().mutex);
+    save_state().loaded[subkey_].values[std::string(name)] = std::move(value);
+  }
+  bool needs_write(std::string_view name, const Value& value) {
+    auto& s = save_state();
+    std::lock_guard lock(s.mutex);
+    const auto key = s.loaded.find(subkey_);
+    if (key == s.loaded.end()) return true;
+    const auto old = key->second.values.find(std::string(name));
+    return old == key->second.values.end() || !(old->second == value);
+  }
+  static bool written(std::string_view name, bool ok) {
+    if (!ok)
+      note_save_failed("settings not saved: \"" + std::string(name) + "\" could not be written");
+    return ok;
+  }
+
+  std::unique_ptr<Key> inner_;
+  std::string subkey_;
+};
+
 std::shared_ptr<Store> current() {
   std::lock_guard lock(selection().mutex);
   if (!selection().store) selection().store = make_platform_store();
@@ -140,23 +223,61 @@ std::unique_ptr<Store> make_memory_store() {
 
 std::unique_ptr<Key> open_key(std::string_view subkey) {
   auto store = current();
-  return store ? store->open(subkey) : nullptr;
+  std::unique_ptr<Key> key = store ? store->open(subkey) : nullptr;
+  if (!key) return nullptr;
+  return std::make_unique<TrackingKey>(std::move(key), std::string(subkey));
+}
+
+void begin_recording_loaded_values() {
+  std::lock_guard lock(save_state().mutex);
+  save_state().loaded.clear();
+  save_state().recording = true;
+}
+
+void end_recording_loaded_values() {
+  std::lock_guard lock(save_state().mutex);
+  save_state().recording = false;
+}
+
+void report(const std::string& message) {
+  {
+    std::lock_guard lock(save_state().mutex);
+    if (!save_state().reports.insert(message).second) return;
+  }
+  std::fprintf(stderr, "DividezUrirer: %s\n", message.c_str());
+}
+
+void note_save_failed(const std::string& message) {
+  std::lock_guard lock(save_state().mutex);
+  save_state().failed = true;
+  if (message.empty() || save_state().reported) return;
+  save_state().reported = true;
+  std::fprintf(stderr, "DividezUrirer: %s\n", message.c_str());
 }
 
 void use_platform_store() {
+  reset_save_state();
   std::lock_guard lock(selection().mutex);
   selection().store = nullptr;
 }
 
 void use_file_store(const std::string& path) {
+  reset_save_state();
   std::shared_ptr<Store> store = make_file_store(path);
   if (!store) store = std::make_shared<NullStore>();
   std::lock_guard lock(selection().mutex);
   selection().store = std::move(store);
 }
 
+void use_store(std::shared_ptr<Store> store) {
+  reset_save_state();
+  std::lock_guard lock(selection().mutex);
+  selection().store = std::move(store);
+}
+
 void use_memory_store() {
   std::shared_ptr<Store> store = make_memory_store();
+  reset_save_state();
   std::lock_guard lock(selection().mutex);
   selection().store = std::move(store);
 }
@@ -167,3 +288,13 @@ std::string store_path() {
 }
 
 }  // namespace dz::settings
+
+namespace dz {
+
+bool settings_save_failed() {
+  auto& s = settings::save_state();
+  std::lock_guard lock(s.mutex);
+  return s.failed;
+}
+
+}  // namespace dz

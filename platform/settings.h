@@ -13,7 +13,9 @@ namespace dz::settings {
 inline constexpr std::string_view main_key = "Software\\Belvona\\DividezUrirer";
 inline constexpr std::string_view ethernet_key = "Software\\Belvona\\DividezUrirer\\Ethernet";
 
-// An open key (RegCreateKeyA ... RegCloseKey). Changes are kept when the key is closed.
+// An open key (RegCreateKeyA ... RegCloseKey). The registry keeps each change at once; the
+// file store keeps a run's changes in memory and writes them, merged into the file as it is
+// then, when the last open key closes (a failure is then told by settings_save_failed()).
 class Key {
  public:
   virtual ~Key() = default;
@@ -36,4 +38,25 @@ void use_memory_store();                       // an empty in-memory store
 // Path of the TOML file in use ("" for the registry or memory).
 std::string store_path();
 
+// What a run saves. While recording (between begin_ and end_recording_loaded_values) writes
+// change nothing and only note each value as it stands after loading; afterwards a write of a
+// value equal to its noted one is skipped. So a run writes only what it changed: a run that
+// changed nothing writes nothing, and a value another run changed meanwhile is not put back.
+// Choosing a store forgets the noted values.
+void begin_recording_loaded_values();
+void end_recording_loaded_values();
+
+// Marks this run's save as failed and prints `message` (when not empty) to stderr, once per run.
+void note_save_failed(const std::string& message);
+// Prints one line about the settings to stderr, once per run for the same text.
+void report(const std::string& message);
+
 }  // namespace dz::settings
+
+namespace dz {
+
+// True when the last save of this run did not write everything it should; the store has then
+// already printed one line saying why to stderr. Choosing a store starts a new run.
+bool settings_save_failed();
+
+}  // namespace dz

@@ -15,11 +15,17 @@ namespace dz::settings {
 // Registry value types as stored.
 inline constexpr std::uint32_t reg_sz = 1;
 inline constexpr std::uint32_t reg_dword = 4;
+// Entries of a hand-edited file that are neither a 32-bit number nor a text. `reg_foreign` keeps
+// the entry's TOML text in `bytes` (written back as it was); `reg_unsupported` (arrays, tables,
+// dates) is only known to be there and is not written back.
+inline constexpr std::uint32_t reg_foreign = 0x10000;
+inline constexpr std::uint32_t reg_unsupported = 0x10001;
 
 // A value as the registry keeps it: a type and raw bytes (texts include their terminating zero).
 struct Value {
   std::uint32_t type = reg_sz;
   std::string bytes;
+  bool operator==(const Value&) const = default;
 };
 
 // Registry names ignore case; the first spelling used is the one stored.
@@ -46,6 +52,8 @@ class Store {
 };
 
 std::unique_ptr<Store> make_memory_store();
+// Makes `store` the current one (tests: a store whose writes fail).
+void use_store(std::shared_ptr<Store> store);
 // The platform's store: the registry on Windows, the TOML file at default_settings_path() else.
 std::unique_ptr<Store> make_platform_store();
 // The TOML file store (nullptr where the platform has none).

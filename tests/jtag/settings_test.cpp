@@ -103,16 +103,22 @@ TEST_F(JtagSettings, SpeedFieldValues) {
   }
 }
 
-TEST_F(JtagSettings, UnknownInterfaceIsReportedAndOkStoresUsb) {
+TEST_F(JtagSettings, UnknownInterfaceIsReportedAndARefusedUsbChoiceIsNotKept) {
   jtag_interface = 7;
+  jtag_speed_hz = 2000000;
   run_dialog([](ui::Window dlg) {
     for (int id = IDC_JTAG_BELVONA; id <= IDC_JTAG_USB; ++id) EXPECT_FALSE(ui::is_checked(dlg, id));
     EXPECT_FALSE(ui::is_visible(dlg, IDC_JTAG_SPEED));
+    ui::set_text(dlg, IDC_JTAG_SPEED, "3000");
     ui::send_command(dlg, command(ui::IDOK));
-    // The USB library cannot be loaded here: the dialog stays open with 4 already in force.
+    // The USB library cannot be loaded here: the dialog stays open, and neither the adapter nor
+    // the speed of the refused choice is in force (nor saved when the main window closes).
     EXPECT_TRUE(ui::is_open(dlg));
+    EXPECT_EQ(jtag_interface, 7u);
+    EXPECT_EQ(jtag_speed_hz, 2000000u);
   });
-  EXPECT_EQ(jtag_interface, 4u);
+  EXPECT_EQ(jtag_interface, 7u);
+  EXPECT_EQ(jtag_speed_hz, 2000000u);
   ASSERT_EQ(boxes.boxes.size(), 2u);
   EXPECT_EQ(boxes.boxes[0].text, "Unknown JTAG interface selected");
   EXPECT_EQ(boxes.boxes[0].caption, "Error");
