@@ -67,8 +67,6 @@ void type_text(ui::Window dlg, int id, std::string_view text, bool notify_edit_c
 void say(std::string_view line);   // standard output
 void warn(std::string_view line);  // standard error
 
-// True when the main window's closing could not save every setting (the store has said why).
-bool settings_not_saved();
 // `status`, or a failure after saying so when a command's settings could not be saved.
 int settings_saved_status(int status);
 

@@ -483,9 +483,8 @@ TEST_F(CliTest, ASecondCtrlCStillWritesTheSimulatedFlashFile) {
   EXPECT_NE(read_bytes(flash, 0, small.size()), std::string(small.begin(), small.end()));
 }
 
-// Runs once the settings store reports failed saves to settings_not_saved() (app/cli/
-// settings_status.cpp); until then nothing tells the command line that a save failed.
-TEST_F(CliTest, DISABLED_CommandsThatChangeSettingsFailWhenTheyCannotBeSaved) {
+// A settings path that cannot be created: every command that changes settings says so and fails.
+TEST_F(CliTest, CommandsThatChangeSettingsFailWhenTheyCannotBeSaved) {
   std::ofstream(dir_ / "plain-file") << "not a folder";
   settings_ = (dir_ / "plain-file" / "settings.toml").string();  // cannot be created
   Outcome options = dz({"options", "--fix-ip", "10.0.0.3"});
