@@ -175,12 +175,6 @@ bool create_new(const std::string& path, const std::string& text, std::string& e
   return ok;
 }
 
-void make_parent_folders(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path target(path);
-  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-}
-
 Lock::~Lock() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));  // closing releases the lock
 }

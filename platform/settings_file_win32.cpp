@@ -33,6 +33,13 @@ bool write_all(HANDLE h, const std::string& text) {
   return true;
 }
 
+// Writes `text`, flushes it to disk and closes the handle; false with `error` when any step failed.
+bool write_and_close(HANDLE h, const std::string& text, std::string& error) {
+  bool ok = write_all(h, text) && FlushFileBuffers(h);
+  if (!ok) error = error_text(GetLastError());
+  return CloseHandle(h) && ok;
+}
+
 }  // namespace
 
 std::string resolve(const std::string& path) {
@@ -111,9 +118,7 @@ bool replace(const std::string& path, const std::string& text, std::string& erro
     error = error_text(GetLastError());
     return false;
   }
-  bool ok = write_all(h, text) && FlushFileBuffers(h);
-  if (!ok) error = error_text(GetLastError());
-  ok = CloseHandle(h) && ok;
+  bool ok = write_and_close(h, text, error);
   if (ok && !MoveFileExA(temp.c_str(), path.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = error_text(GetLastError());
@@ -130,17 +135,9 @@ bool create_new(const std::string& path, const std::string& text, std::string& e
     error = error_text(GetLastError());
     return false;
   }
-  bool ok = write_all(h, text) && FlushFileBuffers(h);
-  if (!ok) error = error_text(GetLastError());
-  ok = CloseHandle(h) && ok;
+  const bool ok = write_and_close(h, text, error);
   if (!ok) DeleteFileA(path.c_str());
   return ok;
-}
-
-void make_parent_folders(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path target(path);
-  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
 }
 
 Lock::~Lock() {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "platform/settings_file.h"
@@ -312,6 +313,12 @@ std::string default_path() {
     return std::string(h) + "/.config/DividezUrirer/settings.toml";
   }
   return {};
+}
+
+void make_parent_folders(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path target(path);
+  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
 }
 
 }  // namespace file
