@@ -80,7 +80,7 @@ struct CpuRecord {
   CpuType type;
   const char* name;  // part-name text of the description
   std::uint32_t part;
-  bool marvell_code;                      // also accepted under Marvell's manufacturer code
+  bool accepts_marvell;                   // also accepted under Marvell's manufacturer code
   std::array<const char*, 16> steppings;  // by version field; nullptr = not listed
   bool log_description;                   // the description also goes to the diagnostic log
   bool fast_usb_clock;                    // re-initialise a USB adapter at 6 MHz if automatic
@@ -274,7 +274,7 @@ constexpr CpuRecord cpus[] = {
         .type = cpu_sa1110,
         .name = "SA1110 ",
         .part = 0x9261,
-        .marvell_code = false,
+        .accepts_marvell = false,
         .steppings = {a0, nullptr, nullptr, nullptr, b0, b1, b2, nullptr, " Stepping B4\r\n",
                       " Stepping B5\r\n"},
         .log_description = false,
@@ -302,7 +302,7 @@ constexpr CpuRecord cpus[] = {
         .type = cpu_pxa255,
         .name = "PXA255 ",
         .part = 0x9264,
-        .marvell_code = false,
+        .accepts_marvell = false,
         .steppings = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, a0},
         .log_description = false,
         .fast_usb_clock = false,
@@ -329,7 +329,7 @@ constexpr CpuRecord cpus[] = {
         .type = cpu_pxa270,
         .name = "PXA270 ",
         .part = 0x9265,
-        .marvell_code = false,
+        .accepts_marvell = false,
         .steppings = {a0, a1, b0, b1, " Stepping C0\r\n", nullptr, nullptr, " Stepping C5\r\n",
                       "M Stepping A1\r\n"},
         .log_description = false,
@@ -359,7 +359,7 @@ constexpr CpuRecord cpus[] = {
         .type = cpu_pxa320,
         .name = "PXA320 ",
         .part = 0xE642,
-        .marvell_code = true,
+        .accepts_marvell = true,
         .steppings = {a0, a1, nullptr, nullptr, b0, b1, b2, " Stepping C0\r\n"},
         .log_description = false,
         .fast_usb_clock = false,
@@ -371,7 +371,7 @@ constexpr CpuRecord cpus[] = {
         .type = cpu_pxa300,
         .name = "PXA300 ",
         .part = 0xE648,
-        .marvell_code = true,
+        .accepts_marvell = true,
         .steppings = {a0, a1, nullptr, nullptr, b0, b1, b2},
         .log_description = true,
         .fast_usb_clock = false,
@@ -383,7 +383,7 @@ constexpr CpuRecord cpus[] = {
         .type = cpu_pxa310,
         .name = "PXA310 ",
         .part = 0xE649,
-        .marvell_code = true,
+        .accepts_marvell = true,
         .steppings = {a0, a1, a2, nullptr, b0, b1, b2},
         .log_description = true,
         .fast_usb_clock = false,
@@ -405,7 +405,7 @@ static_assert(indexed_by_type(), "cpus[] is indexed by CpuType");
 const CpuRecord* find_cpu(std::uint32_t manufacturer, std::uint32_t part) {
   for (const CpuRecord& c : cpus)
     if (c.part == part &&
-        (manufacturer == intel_code || (manufacturer == marvell_code && c.marvell_code)))
+        (manufacturer == intel_code || (manufacturer == marvell_code && c.accepts_marvell)))
       return &c;
   return nullptr;
 }
