@@ -1,9 +1,12 @@
 // Processor identification through the simulated TAP: texts, kinds, maps and presets.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "bscan/bus.h"
 #include "bscan/cpu.h"
 #include "download/interface.h"
+#include "sim/pxa_pins.h"
 #include "tests/jtag/rig.h"
 
 namespace dz::test {
@@ -107,6 +110,64 @@ TEST(Identify, Sa1110AfterPxa270ResetsTheKind) {
   EXPECT_EQ(cpu_type, 0u);
   EXPECT_EQ(bs_map.rd_nwr, 292u);  // no such pin: a placeholder
   EXPECT_EQ(bs_map.pin_count, 0u);
+}
+
+// Every cell of each processor's map names the pin the simulated processor (written from its
+// boundary-scan description) puts there; lines a processor lacks use the placeholder bs_length.
+TEST(Identify, MapsAgreeWithTheProcessorsPins) {
+  namespace pins = sim::pins;
+  for (CpuModel model : {CpuModel::sa1110, CpuModel::pxa255, CpuModel::pxa270, CpuModel::pxa320,
+                         CpuModel::pxa300, CpuModel::pxa310}) {
+    SimRig rig(model, 0);
+    ASSERT_TRUE(rig.open());
+    ASSERT_EQ(cpu_identify(), 1u);
+    SCOPED_TRACE(rig.cpu.info().name);
+    const bool pxa3xx = cpu_type >= 3;
+    std::map<std::uint16_t, pins::Pin> by_function;
+    for (const pins::Pin& pin : pins::build_pins(model))
+      for (std::uint16_t f : pin.functions) by_function[f] = pin;
+    auto out = [&](std::uint16_t f) {
+      auto it = by_function.find(f);
+      return it == by_function.end() ? bs_map.bs_length : std::uint32_t{it->second.out};
+    };
+    for (std::uint16_t i = 0; i < 26; ++i) EXPECT_EQ(bs_map.address[i], out(pins::fn_a0 + i)) << i;
+    for (std::uint16_t i = 0; i < 32; ++i) {
+      EXPECT_EQ(bs_map.data_out[i], out(pins::fn_d0 + i)) << i;
+      auto it = by_function.find(pins::fn_d0 + i);
+      EXPECT_EQ(bs_map.data_in[i], it == by_function.end() ? bs_map.bs_length : it->second.in);
+    }
+    for (std::uint16_t k = 0; k < 6; ++k) EXPECT_EQ(bs_map.cs[k], out(pins::fn_ncs0 + k)) << k;
+    EXPECT_EQ(bs_map.n_oe, out(pins::fn_noe));
+    EXPECT_EQ(bs_map.n_we, out(pins::fn_nwe));
+    EXPECT_EQ(bs_map.rd_nwr, out(pins::fn_rd_nwr));
+    // Data-bus drivers: the PXA3xx enables each of D0..D15 alone, the others the bus in halves
+    // (the SA1110 with one active-low enable).
+    const pins::Pin& d0 = by_function.at(pins::fn_d0);
+    EXPECT_EQ(bs_map.data_oe[0], d0.oe);
+    EXPECT_EQ(bs_map.data_oe[1], by_function.at(pxa3xx ? pins::fn_d0 + 1 : pins::fn_d0 + 31).oe);
+    if (pxa3xx) {
+      for (std::uint16_t i = 0; i < 16; ++i)
+        EXPECT_EQ(bs_map.data_oe[i], by_function.at(pins::fn_d0 + i).oe) << i;
+    }
+    EXPECT_EQ(d0.oe_active_low ? bs_map.data_oe_write : bs_map.data_oe_read, 0u);
+    if (pxa3xx) {
+      EXPECT_EQ(bs_map.nand_cs0, out(pins::fn_nand_ncs0));
+      EXPECT_EQ(bs_map.nand_cs1, out(pins::fn_nand_ncs1));
+      EXPECT_EQ(bs_map.nand_we, out(pins::fn_nand_nwe));
+      EXPECT_EQ(bs_map.nand_re, out(pins::fn_nand_nre));
+      EXPECT_EQ(bs_map.cle, out(pins::fn_cle));
+      EXPECT_EQ(bs_map.ale, out(pins::fn_ale));
+      EXPECT_EQ(bs_map.ready, by_function.at(pins::fn_nand_ready).in);
+    }
+    std::uint32_t gpios = 0;
+    while (by_function.count(pins::fn_gpio0 + gpios)) ++gpios;
+    ASSERT_EQ(bs_map.pin_count, gpios);
+    for (std::uint16_t p = 0; p < gpios; ++p) {
+      const pins::Pin& pin = by_function.at(pins::fn_gpio0 + p);
+      EXPECT_EQ(bs_map.pin_out[p], pin.out) << p;
+      EXPECT_EQ(bs_map.pin_oe[p], pin.oe) << p;
+    }
+  }
 }
 
 // After identification and start-up the presets drive the pins: every chip select and strobe
