@@ -24,18 +24,19 @@ inline constexpr std::uint32_t jump_answer_timeout_ms = 200000;
 // The eleven detail lines of a module in the settings dialog.
 std::vector<std::string> device_detail_lines(const DeviceRecord& record);
 
-inline constexpr DownloadInterface ethernet_download_interface{"Ethernet Interface",
-                                                               ethernet_detect,
-                                                               ethernet_open,
-                                                               noop_erase,
-                                                               ethernet_write,
-                                                               nullptr,
-                                                               ethernet_close,
-                                                               load_ethernet_settings,
-                                                               ethernet_settings_dialog,
-                                                               save_ethernet_settings,
-                                                               nullptr,
-                                                               1,
-                                                               nullptr};
+inline constexpr DownloadInterface ethernet_download_interface{
+    .name = "Ethernet Interface",
+    .detect = ethernet_detect,
+    .open = ethernet_open,
+    .erase = noop_erase,
+    .write = ethernet_write,
+    .verify = nullptr,
+    .close = ethernet_close,
+    .load_settings = load_ethernet_settings,
+    .settings_dialog = ethernet_settings_dialog,
+    .save_settings = save_ethernet_settings,
+    .monitor = nullptr,
+    .streams_whole_file = 1,
+    .first_block_span = nullptr};
 
 }  // namespace dz

@@ -19,9 +19,18 @@ int jtag_close();
 std::uint32_t jtag_first_block_span();
 
 inline constexpr DownloadInterface jtag_download_interface{
-    "JTag Interface",     jtag_detect,        jtag_open,  jtag_erase,
-    jtag_write,           jtag_verify,        jtag_close, jtag_load_settings,
-    jtag_settings_dialog, jtag_save_settings, nullptr,    0,
-    jtag_first_block_span};
+    .name = "JTag Interface",
+    .detect = jtag_detect,
+    .open = jtag_open,
+    .erase = jtag_erase,
+    .write = jtag_write,
+    .verify = jtag_verify,
+    .close = jtag_close,
+    .load_settings = jtag_load_settings,
+    .settings_dialog = jtag_settings_dialog,
+    .save_settings = jtag_save_settings,
+    .monitor = nullptr,
+    .streams_whole_file = 0,
+    .first_block_span = jtag_first_block_span};
 
 }  // namespace dz

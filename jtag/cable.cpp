@@ -18,25 +18,25 @@ std::uint32_t jtag_speed_hz = 0;
 
 namespace {
 
-// The data-register bits of one parallel cable kind during a clock cycle.
+// The data-register bits of the selected parallel cable during a clock cycle.
 struct CablePins {
   std::uint8_t tck, tms, tdi;
-  std::uint8_t fixed;       // other bits written with every cycle
-  std::uint8_t tdo;         // status bit carrying TDO
-  std::uint8_t tdo_invert;  // 1 when TDO is read inverted
+  std::uint8_t fixed;  // other bits written with every cycle
+  std::uint8_t tdo;    // status bit carrying TDO
+  std::uint8_t tdo_invert;
 };
 
-inline CablePins cable_pins(std::uint32_t kind) {
-  switch (kind) {
-    case 0:
-      return {0x01, 0x04, 0x02, 0x08, 0x80, 1};
-    case 1:
-      return {0x02, 0x04, 0x01, 0x00, 0x20, 0};
-    case 2:
-      return {0x04, 0x02, 0x08, static_cast<std::uint8_t>(wiggler_ctrl & 0x11), 0x80, 1};
-    default:
-      return {0x02, 0x04, 0x01, 0x00, 0x10, 0};
-  }
+// The pins of parallel cable `cable`; its reset outputs keep the levels last set in wiggler_ctrl.
+inline CablePins cable_pins(const ParallelCable& cable) {
+  const std::uint8_t reset_bits = static_cast<std::uint8_t>(cable.trst_n | cable.srst);
+  return {cable.tck, cable.tms,
+          cable.tdi, static_cast<std::uint8_t>(cable.always_high | (wiggler_ctrl & reset_bits)),
+          cable.tdo, static_cast<std::uint8_t>(cable.tdo_inverted ? 1 : 0)};
+}
+
+// Only called for parallel kinds.
+inline CablePins selected_pins() {
+  return cable_pins(*parallel_cable(jtag_interface));
 }
 
 // One TCK cycle: falling edge with TMS/TDI set, optional TDO sample, rising edge.
@@ -55,17 +55,17 @@ inline int clock_cycle(const CablePins& c, int tdi, int tms, int sample) {
 }
 
 inline bool is_parallel() {
-  return jtag_interface <= 3;
+  return is_parallel_cable(jtag_interface);
 }
 inline bool is_usb() {
-  return jtag_interface == 4 || jtag_interface == 5;
+  return is_usb_adapter(jtag_interface);
 }
 
 }  // namespace
 
 int jtag_clock_bit(int tdi, int tms, int sample) {
   if (!is_parallel()) return -1;
-  return clock_cycle(cable_pins(jtag_interface), tdi, tms, sample);
+  return clock_cycle(selected_pins(), tdi, tms, sample);
 }
 
 void jtag_load_ir(std::uint32_t value) {
@@ -75,7 +75,7 @@ void jtag_load_ir(std::uint32_t value) {
   }
   // Without bits to shift there is no way out of Shift-IR: nothing is done.
   if (!is_parallel() || jtag_ir_length == 0) return;
-  const CablePins c = cable_pins(jtag_interface);
+  const CablePins c = selected_pins();
   clock_cycle(c, 1, 1, 0);  // Select-DR-Scan
   clock_cycle(c, 1, 1, 0);  // Select-IR-Scan
   clock_cycle(c, 1, 0, 0);  // Capture-IR
@@ -98,7 +98,7 @@ void jtag_scan_dr(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
   }
   // Without bits to shift there is no way out of Shift-DR: nothing is done.
   if (!is_parallel() || bit_count == 0) return;
-  const CablePins c = cable_pins(jtag_interface);
+  const CablePins c = selected_pins();
   clock_cycle(c, 1, 1, 0);  // Select-DR-Scan
   clock_cycle(c, 1, 0, 0);  // Capture-DR
   clock_cycle(c, 1, 0, 0);  // Shift-DR
@@ -126,17 +126,19 @@ void jtag_set_reset_lines(int trst, int srst) {
     usb_set_reset_lines(trst, srst);
     return;
   }
-  if (jtag_interface != 2) return;  // only the Wiggler has reset outputs
+  // Of the parallel cables only the Wiggler has reset outputs.
+  const ParallelCable* cable = parallel_cable(jtag_interface);
+  if (cable == nullptr || (cable->trst_n == 0 && cable->srst == 0)) return;
   std::uint8_t ctrl = wiggler_ctrl;
-  ctrl = static_cast<std::uint8_t>(trst ? ctrl & ~0x10 : ctrl | 0x10);
-  ctrl = static_cast<std::uint8_t>(srst ? ctrl | 0x01 : ctrl & ~0x01);
+  ctrl = static_cast<std::uint8_t>(trst ? ctrl & ~cable->trst_n : ctrl | cable->trst_n);
+  ctrl = static_cast<std::uint8_t>(srst ? ctrl | cable->srst : ctrl & ~cable->srst);
   wiggler_ctrl = ctrl;
   port_io::port_write_byte(lpt_base, ctrl);
   port_io::port_flush();
 }
 
 int jtag_reset_tap(int pulse) {
-  if (jtag_interface > 5) return 1;
+  if (jtag_interface > last_adapter_kind) return 1;
   if (pulse) {
     jtag_set_reset_lines(1, 1);
     clock::sleep_ms(1);
@@ -145,7 +147,7 @@ int jtag_reset_tap(int pulse) {
   }
   jtag_set_reset_lines(0, 0);
   if (is_usb()) return usb_reset();
-  const CablePins c = cable_pins(jtag_interface);
+  const CablePins c = selected_pins();
   for (int i = 0; i < 5; ++i) clock_cycle(c, 1, 1, 0);  // Test-Logic-Reset from anywhere
   clock_cycle(c, 1, 0, 0);                              // Run-Test/Idle
   port_io::port_flush();
@@ -162,7 +164,7 @@ std::uint32_t usb_kind_on_hold = 0;
 int jtag_open_cable(int report) {
   if (is_usb() && port_io::simulated_port() != nullptr) {
     usb_kind_on_hold = jtag_interface;
-    jtag_interface = 0;
+    jtag_interface = adapter_number(AdapterKind::belvona);
     debug_info("simulated module: the USB adapter choice runs on the parallel cable");
   }
   if (is_usb()) return usb_open(report);

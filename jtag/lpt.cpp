@@ -17,10 +17,22 @@ namespace {
 constexpr const char* driver_service = "GIVEIO";
 constexpr const char* driver_file = "GIVEIO.SYS";
 
-// The data-register byte written at close. On the Wiggler D4 is NOT TRST and D0 is SRST, so the
-// usual 0x01 would hold the module in reset after the download: it gets both lines released.
-constexpr std::uint8_t close_byte = 0x01;
-constexpr std::uint8_t wiggler_close_byte = 0x10;
+// The data-register byte written at open, and at close when no parallel cable is selected.
+constexpr std::uint8_t idle_byte = 0x01;
+
+// The selected cable's wiring as the port backend needs it; all zero for a kind that is no
+// parallel cable (opening takes this branch for every kind that is not a USB adapter).
+port_io::CableWiring port_wiring(std::uint32_t kind) {
+  const ParallelCable* cable = parallel_cable(kind);
+  if (cable == nullptr) return {};
+  return {.tck = cable->tck,
+          .tms = cable->tms,
+          .tdi = cable->tdi,
+          .trst_n = cable->trst_n,
+          .srst = cable->srst,
+          .tdo_status = cable->tdo,
+          .tdo_inverted = cable->tdo_inverted};
+}
 
 // A failed open: the reason on the debug output and the driver message to the user, both only
 // when `report` is set (detection retries report a failing port once); the driver service is
@@ -71,16 +83,17 @@ int lpt_open(int report) {
   }
   lpt_base = lpt_find_base();
   std::string reason;
-  if (!port_io::acquire(lpt_base, jtag_interface, reason))
+  if (!port_io::acquire(lpt_base, jtag_interface, port_wiring(jtag_interface), reason))
     return open_failed(
         report, "Cannot access parallel port " + port_io::effective_port_name() + ": " + reason);
-  port_io::port_write_byte(lpt_base, 0x01);
+  port_io::port_write_byte(lpt_base, idle_byte);
   port_io::port_flush();
   return 1;
 }
 
 int lpt_close() {
-  port_io::port_write_byte(lpt_base, jtag_interface == 2 ? wiggler_close_byte : close_byte);
+  const ParallelCable* cable = parallel_cable(jtag_interface);
+  port_io::port_write_byte(lpt_base, cable != nullptr ? cable->close_byte : idle_byte);
   port_io::port_write_byte(static_cast<std::uint16_t>(lpt_base + 2), 0x01);
   port_io::release();
   if (port_driver_needed) port_io::port_driver_remove(driver_service);

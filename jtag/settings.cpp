@@ -24,10 +24,10 @@ void show_speed_field(ui::Window dlg, bool visible) {
 
 void on_init(ui::Window dlg) {
   bool usb = false;
-  if (jtag_interface <= 3) {
+  if (is_parallel_cable(jtag_interface)) {
     ui::check_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB,
                     IDC_JTAG_BELVONA + static_cast<int>(jtag_interface));
-  } else if (jtag_interface <= 5) {
+  } else if (is_usb_adapter(jtag_interface)) {
     ui::check_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, IDC_JTAG_USB);
     usb = true;
   } else {
@@ -51,17 +51,18 @@ bool read_speed_khz(ui::Window dlg, std::uint32_t& khz) {
 void on_ok(ui::Window dlg) {
   const std::uint32_t previous_interface = jtag_interface;
   const std::uint32_t previous_speed = jtag_speed_hz;
-  std::uint32_t kind = 4;
-  for (std::uint32_t k = 0; k < 4; ++k)
-    if (ui::is_checked(dlg, IDC_JTAG_BELVONA + static_cast<int>(k))) {
-      kind = k;
+  // The radio buttons follow the parallel cables in table order; none of them checked is USB.
+  std::uint32_t kind = adapter_number(AdapterKind::usb_amontec);
+  for (const ParallelCable& cable : parallel_cables)
+    if (ui::is_checked(dlg, IDC_JTAG_BELVONA + static_cast<int>(adapter_number(cable.kind)))) {
+      kind = adapter_number(cable.kind);
       break;
     }
   jtag_interface = kind;
   std::uint32_t khz = 0;
   // Multiplied in 32 bits as the program always has; 4294968 kHz and up wrap around.
   if (read_speed_khz(dlg, khz)) jtag_speed_hz = khz * 1000u;
-  if (jtag_interface == 4 && !usb_library_available()) {
+  if (jtag_interface == adapter_number(AdapterKind::usb_amontec) && !usb_library_available()) {
     ui::message_box(ui::no_window, library_missing, "Error", ui::MB_OK);
     // A refused choice does not stay in force: cancelling now keeps what was there, and the
     // close of the main window does not save an adapter that cannot be used.
@@ -99,13 +100,14 @@ void on_command(ui::Window dlg, const ui::Command& command) {
 int jtag_load_settings() {
   auto key = settings::open_key(settings::main_key);
   if (!key) return 0;
-  if (!key->read_dword("JTAGInterface", jtag_interface)) jtag_interface = 5;
-  if (jtag_interface > 5) {
+  constexpr std::uint32_t default_kind = adapter_number(AdapterKind::usb_olimex);
+  if (!key->read_dword("JTAGInterface", jtag_interface)) jtag_interface = default_kind;
+  if (jtag_interface > last_adapter_kind) {
     // An adapter kind no cable layer knows would make every download wait for a processor that
     // can never answer.
     settings::report("settings value \"JTAGInterface\" is " + std::to_string(jtag_interface) +
                      ", not an adapter (0 to 5); the default 5 applies");
-    jtag_interface = 5;
+    jtag_interface = default_kind;
   }
   if (!key->read_dword("JTAGSpeed", jtag_speed_hz)) jtag_speed_hz = 2000000;
   std::string port;
@@ -113,9 +115,9 @@ int jtag_load_settings() {
     port_io::set_port_name(port);
   else
     port_io::set_port_name(port_io::default_port_name());
-  if (jtag_interface == 4 && !usb_library_available()) {
+  if (jtag_interface == adapter_number(AdapterKind::usb_amontec) && !usb_library_available()) {
     ui::message_box(ui::no_window, library_missing, "Error", ui::MB_OK);
-    jtag_interface = 0;
+    jtag_interface = adapter_number(AdapterKind::belvona);
   }
   return 1;
 }

@@ -33,27 +33,6 @@ namespace detail {
 Backend* current = &null_port;
 }
 
-CableWiring cable_wiring(std::uint32_t kind) {
-  CableWiring w;
-  switch (kind) {
-    case 0:  // Belvona: TDO on Busy, which the port reports inverted
-      w = {0x01, 0x04, 0x02, 0, 0, 0x80, true};
-      break;
-    case 1:  // Z&O: TDO on Paper-Out
-      w = {0x02, 0x04, 0x01, 0, 0, 0x20, false};
-      break;
-    case 2:  // Wiggler: D4 = NOT TRST, D0 = SRST, TDO on Busy
-      w = {0x04, 0x02, 0x08, 0x10, 0x01, 0x80, true};
-      break;
-    case 3:  // Insight / Xilinx: TDO on Select
-      w = {0x02, 0x04, 0x01, 0, 0, 0x10, false};
-      break;
-    default:
-      break;
-  }
-  return w;
-}
-
 void set_port_name(std::string name) {
   state().name = std::move(name);
 }
@@ -96,7 +75,8 @@ bool parse_remote_name(std::string_view name, std::string& host, std::uint16_t& 
   return true;
 }
 
-bool acquire(std::uint16_t base, std::uint32_t kind, std::string& reason) {
+bool acquire(std::uint16_t base, std::uint32_t kind, const CableWiring& wiring,
+             std::string& reason) {
   release();
   PortState& s = state();
   Backend* backend = s.simulated;
@@ -105,7 +85,7 @@ bool acquire(std::uint16_t base, std::uint32_t kind, std::string& reason) {
     std::string host;
     std::uint16_t tcp_port = 0;
     if (parse_remote_name(name, host, tcp_port))
-      s.owned = open_remote_bitbang(host, tcp_port, cable_wiring(kind), reason);
+      s.owned = open_remote_bitbang(host, tcp_port, wiring, reason);
     else if (name.rfind("remote:", 0) == 0)
       reason = "bad remote port \"" + name + "\" (expected remote:HOST:PORT)";
     else

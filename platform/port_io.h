@@ -23,7 +23,8 @@ class Backend {
   virtual std::uint8_t read(std::uint16_t address) = 0;
   // Sends writes held back by the backend.
   virtual void flush() {}
-  // The cable layer opens the port at `base` for parallel cable `kind` (0..3).
+  // The cable layer opens the port at `base` for cable `kind`, a number this layer only passes
+  // on (an in-process model of a cable may follow it).
   virtual void opened(std::uint16_t base, std::uint32_t kind) {
     (void)base;
     (void)kind;
@@ -31,7 +32,8 @@ class Backend {
 };
 
 // The cable wiring a backend needs when it translates register accesses into pin levels (the
-// remote_bitbang client). Bits of the data register, and the status bit that carries TDO.
+// remote_bitbang client), given by the cable layer, which knows the cables. Bits of the data
+// register, and the status bit that carries TDO; all zero when no parallel cable is selected.
 struct CableWiring {
   std::uint8_t tck = 0, tms = 0, tdi = 0;
   std::uint8_t trst_n = 0;      // data bit carrying NOT TRST (0 = the cable has none)
@@ -39,8 +41,6 @@ struct CableWiring {
   std::uint8_t tdo_status = 0;  // status bit carrying TDO
   bool tdo_inverted = false;    // the status bit reads NOT TDO
 };
-// The wiring of parallel cable kind 0..3; kinds outside that range give an all-zero wiring.
-CableWiring cable_wiring(std::uint32_t kind);
 
 // --- the hot path -------------------------------------------------------------------------------
 
@@ -75,9 +75,11 @@ std::string effective_port_name();
 void set_simulated_port(Backend* backend);
 Backend* simulated_port();
 
-// Obtains access to the port at `base` for a cable of `kind` (0..3) and makes it current.
-// False when access cannot be had; `reason` then says why in the operating system's words.
-bool acquire(std::uint16_t base, std::uint32_t kind, std::string& reason);
+// Obtains access to the port at `base` for the cable of `kind` wired as `wiring`, and makes it
+// current. False when access cannot be had; `reason` then says why in the operating system's
+// words.
+bool acquire(std::uint16_t base, std::uint32_t kind, const CableWiring& wiring,
+             std::string& reason);
 // Flushes and closes the current backend; accesses then go to the null port.
 void release();
 // True between a successful acquire and release.

@@ -70,10 +70,7 @@ class RemoteBitbangPort final : public Backend {
   }
   ~RemoteBitbangPort() override { flush(); }
 
-  void opened(std::uint16_t base, std::uint32_t kind) override {
-    base_ = base;
-    wiring_ = cable_wiring(kind);
-  }
+  void opened(std::uint16_t base, std::uint32_t) override { base_ = base; }
 
   void write(std::uint16_t address, std::uint8_t value) override {
     if (address != base_) return;

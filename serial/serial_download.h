@@ -25,19 +25,20 @@ int serial_settings_dialog(ui::Window owner);
 int serial_save_settings();
 std::uint32_t serial_monitor(ui::Window dialog);
 
-inline constexpr DownloadInterface serial_download_interface{"Serial Interface",
-                                                             serial_detect,
-                                                             serial_open,
-                                                             noop_erase,
-                                                             serial_write,
-                                                             nullptr,
-                                                             serial_close,
-                                                             serial_load_settings,
-                                                             serial_settings_dialog,
-                                                             serial_save_settings,
-                                                             serial_monitor,
-                                                             1,
-                                                             nullptr};
+inline constexpr DownloadInterface serial_download_interface{
+    .name = "Serial Interface",
+    .detect = serial_detect,
+    .open = serial_open,
+    .erase = noop_erase,
+    .write = serial_write,
+    .verify = nullptr,
+    .close = serial_close,
+    .load_settings = serial_load_settings,
+    .settings_dialog = serial_settings_dialog,
+    .save_settings = serial_save_settings,
+    .monitor = serial_monitor,
+    .streams_whole_file = 1,
+    .first_block_span = nullptr};
 
 // `com_port_name`: the configured port ("ComPort"); at most port_name_capacity() - 1 characters
 // are kept. Default: the platform's first serial port.

@@ -4,6 +4,27 @@
 #include "platform/clock.h"
 
 namespace dz::sim {
+namespace {
+
+// How each cable connects the port's pins to the processor's JTAG pins, as the cables are built:
+// data-register bits for TCK, TMS, TDI (and the Wiggler's NOT TRST and SRST), and the status bit
+// that carries TDO, which reads inverted where it is Busy (S7). Any other kind is wired to nothing.
+port_io::CableWiring plugged_cable(std::uint32_t kind) {
+  switch (kind) {
+    case 0:  // Belvona: TDO on Busy
+      return {0x01, 0x04, 0x02, 0, 0, 0x80, true};
+    case 1:  // Z&O: TDO on Paper-Out
+      return {0x02, 0x04, 0x01, 0, 0, 0x20, false};
+    case 2:  // Wiggler: D4 = NOT TRST, D0 = SRST, TDO on Busy
+      return {0x04, 0x02, 0x08, 0x10, 0x01, 0x80, true};
+    case 3:  // Insight / Xilinx: TDO on Select
+      return {0x02, 0x04, 0x01, 0, 0, 0x10, false};
+    default:
+      return {};
+  }
+}
+
+}  // namespace
 
 ParallelPortSim::ParallelPortSim(Pxa& cpu, std::uint32_t cable_kind, std::uint16_t base)
     : cpu_(cpu), base_(base) {
@@ -16,7 +37,7 @@ ParallelPortSim::~ParallelPortSim() {
 
 void ParallelPortSim::set_cable_kind(std::uint32_t kind) {
   kind_ = kind;
-  wiring_ = port_io::cable_wiring(kind);
+  wiring_ = plugged_cable(kind);
 }
 
 void ParallelPortSim::opened(std::uint16_t base, std::uint32_t kind) {

@@ -7,9 +7,19 @@
 namespace dz {
 
 // The USB record has no operations; its radio button is disabled.
-inline constexpr DownloadInterface usb_download_interface{
-    "USB Interface", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr,         nullptr, nullptr, nullptr, 1,       nullptr};
+inline constexpr DownloadInterface usb_download_interface{.name = "USB Interface",
+                                                          .detect = nullptr,
+                                                          .open = nullptr,
+                                                          .erase = nullptr,
+                                                          .write = nullptr,
+                                                          .verify = nullptr,
+                                                          .close = nullptr,
+                                                          .load_settings = nullptr,
+                                                          .settings_dialog = nullptr,
+                                                          .save_settings = nullptr,
+                                                          .monitor = nullptr,
+                                                          .streams_whole_file = 1,
+                                                          .first_block_span = nullptr};
 
 const DownloadInterface download_interfaces[interface_count] = {
     jtag_download_interface, serial_download_interface, usb_download_interface,
