@@ -12,7 +12,7 @@ std::atomic<int> rom_offset_enable{0};
 std::atomic<std::uint32_t> rom_offset{0xF2020000};
 std::atomic<int> test_mode_flag{0};
 
-void reset_options() {
+void reset_options_state() {
   verify_after_write = 0;
   fix_ip = 0;
   fixed_ip = 0xC0A80001;

@@ -14,7 +14,7 @@ extern std::atomic<int> rom_offset_enable;       // "Offset IMAGE"
 extern std::atomic<std::uint32_t> rom_offset;    // default 0xF2020000
 
 // Puts every option back to its default (between tests).
-void reset_options();
+void reset_options_state();
 
 }  // namespace dz
 

@@ -19,7 +19,7 @@ namespace dz {
 
 NandGeometry nand_geometry;
 
-void nand_reset_state() {
+void reset_nand_state() {
   nand_geometry = NandGeometry{};
   nand_cs1_start = 0xFFFFFFFF;
 }

@@ -29,7 +29,7 @@ struct NandGeometry {
   std::uint64_t erased_end = 0;
 };
 extern NandGeometry nand_geometry;
-void nand_reset_state();
+void reset_nand_state();
 
 inline constexpr const char* nand_maker_names[5] = {"Samsung", "Hynix", "EON", "Spansion",
                                                     "Unknown"};

@@ -18,7 +18,7 @@ namespace dz {
 
 StrataFlashState strata;
 
-void strata_reset_state() {
+void reset_strata_state() {
   strata = StrataFlashState{};
 }
 

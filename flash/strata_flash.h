@@ -23,7 +23,7 @@ struct StrataFlashState {
   std::uint32_t erased_end = 0;
 };
 extern StrataFlashState strata;
-void strata_reset_state();
+void reset_strata_state();
 
 inline constexpr const char* strata_family_names[6] = {"J3",     "K3",     "P30(B)",
                                                        "P30(T)", "P33(B)", "P33(T)"};

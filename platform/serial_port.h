@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/handle.h"
+
 namespace dz::serial {
 
 enum class OpenError {
@@ -32,17 +34,12 @@ struct PseudoTerminal;
 class Port {
  public:
   Port() = default;
-  Port(Port&& other) noexcept;
-  Port& operator=(Port&& other) noexcept;
-  Port(const Port&) = delete;
-  Port& operator=(const Port&) = delete;
-  ~Port();
 
   // Opens `name` exactly as given (Win32: CreateFileA GENERIC_READ|GENERIC_WRITE, no sharing,
   // OPEN_EXISTING; POSIX: a device path, O_RDWR|O_NOCTTY|O_NONBLOCK, then exclusive use).
   static Port open(const std::string& name, OpenError* error = nullptr);
 
-  bool is_open() const { return handle_ != invalid; }
+  bool is_open() const { return handle_.valid(); }
   void close();
 
   // Full line set-up for waiting on a bootloader: 115200 baud, 8 data bits, no parity, one stop
@@ -68,9 +65,12 @@ class Port {
 
  private:
   friend bool open_pseudo_terminal(PseudoTerminal& pty, std::string& error);
-  static constexpr std::intptr_t invalid = -1;
+  // Gives up exclusive use and closes the port (defined by each platform).
+  struct Close {
+    static void release(std::intptr_t handle);
+  };
   explicit Port(std::intptr_t handle) : handle_(handle) {}
-  std::intptr_t handle_ = invalid;
+  UniqueHandle<Close> handle_;
 };
 
 // The platform's first serial port: "COM1" on Windows, "/dev/ttyS0" elsewhere.

@@ -68,23 +68,6 @@ void set_8n1_115200(termios& t) {
 
 }  // namespace
 
-Port::Port(Port&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = invalid;
-}
-
-Port& Port::operator=(Port&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = invalid;
-  }
-  return *this;
-}
-
-Port::~Port() {
-  close();
-}
-
 Port Port::open(const std::string& name, OpenError* error) {
   auto fail = [&](OpenError e) {
     if (error) *error = e;
@@ -113,34 +96,36 @@ Port Port::open(const std::string& name, OpenError* error) {
   return port;
 }
 
-void Port::close() {
-  if (handle_ == invalid) return;
-  const int fd = fd_of(handle_);
+void Port::Close::release(std::intptr_t handle) {
+  const int fd = fd_of(handle);
   ::ioctl(fd, TIOCNXCL);
   ::close(fd);
-  handle_ = invalid;
+}
+
+void Port::close() {
+  handle_.reset();
 }
 
 void Port::configure_line() {
   if (!is_open()) return;
   termios t{};
-  if (::tcgetattr(fd_of(handle_), &t) != 0) return;
+  if (::tcgetattr(fd_of(handle_.get()), &t) != 0) return;
   make_raw(t);
   set_8n1_115200(t);
-  ::tcsetattr(fd_of(handle_), TCSANOW, &t);
+  ::tcsetattr(fd_of(handle_.get()), TCSANOW, &t);
 }
 
 void Port::set_speed_and_framing() {
   if (!is_open()) return;
   termios t{};
-  if (::tcgetattr(fd_of(handle_), &t) != 0) return;
+  if (::tcgetattr(fd_of(handle_.get()), &t) != 0) return;
   set_8n1_115200(t);
-  ::tcsetattr(fd_of(handle_), TCSANOW, &t);
+  ::tcsetattr(fd_of(handle_.get()), TCSANOW, &t);
 }
 
 void Port::set_immediate_reads() {
   if (!is_open()) return;
-  const int fd = fd_of(handle_);
+  const int fd = fd_of(handle_.get());
   termios t{};
   if (::tcgetattr(fd, &t) == 0) {
     t.c_cc[VMIN] = 0;
@@ -153,7 +138,7 @@ void Port::set_immediate_reads() {
 
 Wait Port::wait_readable(std::uint32_t timeout_ms) {
   if (!is_open()) return Wait::hangup;
-  const int fd = fd_of(handle_);
+  const int fd = fd_of(handle_.get());
   const short revents = poll_for(fd, POLLIN, timeout_ms);
   if (revents == 0) return Wait::timeout;
   // A hung-up terminal reports POLLIN as well, and read() then returns 0 for ever.
@@ -166,7 +151,7 @@ Wait Port::wait_readable(std::uint32_t timeout_ms) {
 long Port::read(std::span<std::uint8_t> buffer) {
   if (!is_open()) return -1;
   if (buffer.empty()) return 0;
-  const int fd = fd_of(handle_);
+  const int fd = fd_of(handle_.get());
   for (;;) {
     const ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n > 0) return static_cast<long>(n);
@@ -183,7 +168,7 @@ long Port::read(std::span<std::uint8_t> buffer) {
 
 long Port::write(std::span<const std::uint8_t> data, std::uint32_t timeout_ms) {
   if (!is_open()) return -1;
-  const int fd = fd_of(handle_);
+  const int fd = fd_of(handle_.get());
   const std::uint64_t deadline = clock::real::now_us() + std::uint64_t{timeout_ms} * 1000;
   std::size_t done = 0;
   while (done < data.size()) {

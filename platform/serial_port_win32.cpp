@@ -21,23 +21,6 @@ HANDLE create_port(const std::string& name) {
 
 }  // namespace
 
-Port::Port(Port&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = invalid;
-}
-
-Port& Port::operator=(Port&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = invalid;
-  }
-  return *this;
-}
-
-Port::~Port() {
-  close();
-}
-
 Port Port::open(const std::string& name, OpenError* error) {
   HANDLE h = create_port(name);
   if (h == INVALID_HANDLE_VALUE) {
@@ -53,17 +36,19 @@ Port Port::open(const std::string& name, OpenError* error) {
   return Port{reinterpret_cast<std::intptr_t>(h)};
 }
 
+void Port::Close::release(std::intptr_t handle) {
+  CloseHandle(handle_of(handle));
+}
+
 void Port::close() {
-  if (handle_ == invalid) return;
-  CloseHandle(handle_of(handle_));
-  handle_ = invalid;
+  handle_.reset();
 }
 
 void Port::configure_line() {
   if (!is_open()) return;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  GetCommState(handle_of(handle_), &dcb);
+  GetCommState(handle_of(handle_.get()), &dcb);
   dcb.BaudRate = 115200;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
@@ -72,29 +57,29 @@ void Port::configure_line() {
   dcb.fErrorChar = 1;
   dcb.fAbortOnError = 0;
   dcb.ErrorChar = static_cast<char>(0xCE);
-  SetCommState(handle_of(handle_), &dcb);
+  SetCommState(handle_of(handle_.get()), &dcb);
 }
 
 void Port::set_speed_and_framing() {
   if (!is_open()) return;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  GetCommState(handle_of(handle_), &dcb);
+  GetCommState(handle_of(handle_.get()), &dcb);
   dcb.BaudRate = 115200;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
-  SetCommState(handle_of(handle_), &dcb);
+  SetCommState(handle_of(handle_.get()), &dcb);
 }
 
 void Port::set_immediate_reads() {
   if (!is_open()) return;
   COMMTIMEOUTS t{};
-  GetCommTimeouts(handle_of(handle_), &t);
+  GetCommTimeouts(handle_of(handle_.get()), &t);
   t.ReadIntervalTimeout = MAXDWORD;
   t.ReadTotalTimeoutMultiplier = 0;
   t.ReadTotalTimeoutConstant = 0;
-  SetCommTimeouts(handle_of(handle_), &t);
+  SetCommTimeouts(handle_of(handle_.get()), &t);
 }
 
 Wait Port::wait_readable(std::uint32_t timeout_ms) {
@@ -105,7 +90,7 @@ Wait Port::wait_readable(std::uint32_t timeout_ms) {
   for (;;) {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(handle_of(handle_), &errors, &status)) return Wait::hangup;
+    if (!ClearCommError(handle_of(handle_.get()), &errors, &status)) return Wait::hangup;
     if (status.cbInQue > 0) return Wait::ready;
     const DWORD elapsed = GetTickCount() - start;
     if (elapsed >= timeout_ms) return Wait::timeout;
@@ -117,7 +102,7 @@ long Port::read(std::span<std::uint8_t> buffer) {
   if (!is_open()) return -1;
   DWORD got = 0;
   const DWORD want = buffer.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(buffer.size());
-  if (!ReadFile(handle_of(handle_), buffer.data(), want, &got, nullptr)) return -1;
+  if (!ReadFile(handle_of(handle_.get()), buffer.data(), want, &got, nullptr)) return -1;
   return static_cast<long>(got);
 }
 
@@ -125,7 +110,7 @@ long Port::write(std::span<const std::uint8_t> data, std::uint32_t) {
   if (!is_open()) return -1;
   DWORD written = 0;
   const DWORD want = data.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(data.size());
-  if (!WriteFile(handle_of(handle_), data.data(), want, &written, nullptr) && written == 0) {
+  if (!WriteFile(handle_of(handle_.get()), data.data(), want, &written, nullptr) && written == 0) {
     return -1;
   }
   return static_cast<long>(written);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/handle.h"
+
 namespace dz::udp {
 
 // An IPv4 address and port. `ip` holds the four numbers of the dotted form with the first one in
@@ -35,15 +37,10 @@ bool is_permission_error(int code);
 class Socket {
  public:
   Socket() = default;
-  Socket(Socket&& other) noexcept;
-  Socket& operator=(Socket&& other) noexcept;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket();
 
   // socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); an invalid Socket on failure.
   static Socket create();
-  bool valid() const { return handle_ != invalid_handle; }
+  bool valid() const { return handle_.valid(); }
   explicit operator bool() const { return valid(); }
 
   bool bind(Address local);
@@ -75,10 +72,13 @@ class Socket {
   void set_receive_buffer(int bytes);
 
  private:
+  // Closes the socket (defined by each platform).
+  struct Close {
+    static void release(std::intptr_t handle);
+  };
   using Handle = std::intptr_t;
-  static constexpr Handle invalid_handle = -1;
   explicit Socket(Handle handle) : handle_(handle) {}
-  Handle handle_ = invalid_handle;
+  UniqueHandle<Close> handle_;
 };
 
 // The port on which the loader listens for BOOTME announcements and the port on which it reaches

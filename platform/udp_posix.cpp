@@ -53,7 +53,7 @@ Socket Socket::create() {
 
 bool Socket::bind(Address local) {
   sockaddr_in sa = to_native(local);
-  if (::bind(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+  if (::bind(static_cast<int>(handle_.get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
     return fail(), false;
   return true;
 }
@@ -61,14 +61,14 @@ bool Socket::bind(Address local) {
 Address Socket::local_address() const {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (::getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+  if (::getsockname(static_cast<int>(handle_.get()), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
     return Address{};
   return from_native(sa);
 }
 
 bool Socket::connect(Address peer) {
   sockaddr_in sa = to_native(peer);
-  if (::connect(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+  if (::connect(static_cast<int>(handle_.get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
     return fail(), false;
   return true;
 }
@@ -77,25 +77,25 @@ bool Socket::disconnect() {
   // Linux dissolves a UDP association with an AF_UNSPEC address (Winsock uses 0.0.0.0:0).
   sockaddr sa{};
   sa.sa_family = AF_UNSPEC;
-  if (::connect(static_cast<int>(handle_), &sa, sizeof sa) != 0 && errno != EAFNOSUPPORT)
+  if (::connect(static_cast<int>(handle_.get()), &sa, sizeof sa) != 0 && errno != EAFNOSUPPORT)
     return fail(), false;
   return true;
 }
 
 int Socket::send_to(std::span<const std::uint8_t> data, Address peer) {
   sockaddr_in sa = to_native(peer);
-  ssize_t n = ::sendto(static_cast<int>(handle_), data.data(), data.size(), MSG_NOSIGNAL,
+  ssize_t n = ::sendto(static_cast<int>(handle_.get()), data.data(), data.size(), MSG_NOSIGNAL,
                        reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   return n < 0 ? fail() : static_cast<int>(n);
 }
 
 int Socket::send(std::span<const std::uint8_t> data) {
-  ssize_t n = ::send(static_cast<int>(handle_), data.data(), data.size(), MSG_NOSIGNAL);
+  ssize_t n = ::send(static_cast<int>(handle_.get()), data.data(), data.size(), MSG_NOSIGNAL);
   return n < 0 ? fail() : static_cast<int>(n);
 }
 
 int Socket::wait_readable(std::uint32_t timeout_ms) {
-  pollfd p{static_cast<int>(handle_), POLLIN, 0};
+  pollfd p{static_cast<int>(handle_.get()), POLLIN, 0};
   int r;
   do {
     r = ::poll(&p, 1, static_cast<int>(timeout_ms > 0x7FFFFFFF ? 0x7FFFFFFF : timeout_ms));
@@ -107,7 +107,7 @@ int Socket::wait_readable(std::uint32_t timeout_ms) {
 int Socket::receive_from(std::span<std::uint8_t> buffer, Address& from) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  ssize_t n = ::recvfrom(static_cast<int>(handle_), buffer.data(), buffer.size(),
+  ssize_t n = ::recvfrom(static_cast<int>(handle_.get()), buffer.data(), buffer.size(),
                          MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&sa), &len);
   if (n < 0) return fail();
   from = from_native(sa);
@@ -115,22 +115,26 @@ int Socket::receive_from(std::span<std::uint8_t> buffer, Address& from) {
 }
 
 int Socket::receive(std::span<std::uint8_t> buffer) {
-  ssize_t n =
-      ::recv(static_cast<int>(handle_), buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
+  ssize_t n = ::recv(static_cast<int>(handle_.get()), buffer.data(), buffer.size(),
+                     MSG_DONTWAIT | MSG_TRUNC);
   return n < 0 ? fail() : static_cast<int>(n);
 }
 
 void Socket::shutdown_both() {
-  if (valid()) ::shutdown(static_cast<int>(handle_), SHUT_RDWR);
+  if (valid()) ::shutdown(static_cast<int>(handle_.get()), SHUT_RDWR);
+}
+
+void Socket::Close::release(std::intptr_t handle) {
+  ::close(static_cast<int>(handle));
 }
 
 void Socket::close() {
-  if (valid()) ::close(static_cast<int>(handle_));
-  handle_ = invalid_handle;
+  handle_.reset();
 }
 
 void Socket::set_receive_buffer(int bytes) {
-  if (valid()) ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  if (valid())
+    ::setsockopt(static_cast<int>(handle_.get()), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
 }  // namespace dz::udp

@@ -40,19 +40,20 @@ Socket Socket::create() {
 
 bool Socket::bind(Address local) {
   sockaddr_in sa = to_native(local);
-  return ::bind(native(handle_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  return ::bind(native(handle_.get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
 Address Socket::local_address() const {
   sockaddr_in sa{};
   int len = sizeof sa;
-  if (::getsockname(native(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return Address{};
+  if (::getsockname(native(handle_.get()), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+    return Address{};
   return from_native(sa);
 }
 
 bool Socket::connect(Address peer) {
   sockaddr_in sa = to_native(peer);
-  return ::connect(native(handle_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  return ::connect(native(handle_.get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
 bool Socket::disconnect() {
@@ -62,13 +63,13 @@ bool Socket::disconnect() {
 
 int Socket::send_to(std::span<const std::uint8_t> data, Address peer) {
   sockaddr_in sa = to_native(peer);
-  int n = ::sendto(native(handle_), reinterpret_cast<const char*>(data.data()),
+  int n = ::sendto(native(handle_.get()), reinterpret_cast<const char*>(data.data()),
                    static_cast<int>(data.size()), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   return n == SOCKET_ERROR ? -1 : n;
 }
 
 int Socket::send(std::span<const std::uint8_t> data) {
-  int n = ::send(native(handle_), reinterpret_cast<const char*>(data.data()),
+  int n = ::send(native(handle_.get()), reinterpret_cast<const char*>(data.data()),
                  static_cast<int>(data.size()), 0);
   return n == SOCKET_ERROR ? -1 : n;
 }
@@ -76,7 +77,7 @@ int Socket::send(std::span<const std::uint8_t> data) {
 int Socket::wait_readable(std::uint32_t timeout_ms) {
   fd_set set;
   FD_ZERO(&set);
-  FD_SET(native(handle_), &set);
+  FD_SET(native(handle_.get()), &set);
   timeval tv{static_cast<long>(timeout_ms / 1000), static_cast<long>((timeout_ms % 1000) * 1000)};
   int r = ::select(0, &set, nullptr, nullptr, &tv);
   if (r == SOCKET_ERROR) return -1;
@@ -86,7 +87,7 @@ int Socket::wait_readable(std::uint32_t timeout_ms) {
 int Socket::receive_from(std::span<std::uint8_t> buffer, Address& from) {
   sockaddr_in sa{};
   int len = sizeof sa;
-  int n = ::recvfrom(native(handle_), reinterpret_cast<char*>(buffer.data()),
+  int n = ::recvfrom(native(handle_.get()), reinterpret_cast<char*>(buffer.data()),
                      static_cast<int>(buffer.size()), 0, reinterpret_cast<sockaddr*>(&sa), &len);
   // A datagram longer than the buffer is cut and reported as WSAEMSGSIZE.
   if (n == SOCKET_ERROR) {
@@ -98,7 +99,7 @@ int Socket::receive_from(std::span<std::uint8_t> buffer, Address& from) {
 }
 
 int Socket::receive(std::span<std::uint8_t> buffer) {
-  int n = ::recv(native(handle_), reinterpret_cast<char*>(buffer.data()),
+  int n = ::recv(native(handle_.get()), reinterpret_cast<char*>(buffer.data()),
                  static_cast<int>(buffer.size()), 0);
   if (n == SOCKET_ERROR) {
     if (WSAGetLastError() != WSAEMSGSIZE) return -1;
@@ -108,18 +109,21 @@ int Socket::receive(std::span<std::uint8_t> buffer) {
 }
 
 void Socket::shutdown_both() {
-  if (valid()) ::shutdown(native(handle_), SD_BOTH);
+  if (valid()) ::shutdown(native(handle_.get()), SD_BOTH);
+}
+
+void Socket::Close::release(std::intptr_t handle) {
+  ::closesocket(native(handle));
 }
 
 void Socket::close() {
-  if (valid()) ::closesocket(native(handle_));
-  handle_ = invalid_handle;
+  handle_.reset();
 }
 
 void Socket::set_receive_buffer(int bytes) {
   if (valid())
-    ::setsockopt(native(handle_), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
-                 sizeof bytes);
+    ::setsockopt(native(handle_.get()), SOL_SOCKET, SO_RCVBUF,
+                 reinterpret_cast<const char*>(&bytes), sizeof bytes);
 }
 
 }  // namespace dz::udp

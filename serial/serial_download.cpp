@@ -304,7 +304,7 @@ std::string serial_collected_text() {
   return std::string(chunk_text(s.serial_rx_buffer.data(), s.serial_rx_buffer.size()));
 }
 
-void reset_serial_interface() {
+void reset_serial_state() {
   auto& s = state();
   std::lock_guard lock(s.mutex);
   s.com_port_name = serial::default_port_name();

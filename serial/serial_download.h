@@ -61,6 +61,6 @@ inline constexpr std::uint32_t serial_drain_limit_ms = 2000;
 inline constexpr std::uint32_t serial_write_stall_ms = 10000;
 
 // Puts the interface's process-wide state back to its start (between tests). No download may run.
-void reset_serial_interface();
+void reset_serial_state();
 
 }  // namespace dz

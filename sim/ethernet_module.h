@@ -93,7 +93,18 @@ class EthernetModule {
 
  private:
   struct Impl;
+  // The module's thread and its steps.
   void run();
+  void send_due_packets();
+  std::uint32_t wait_ms() const;
+  void receive_burst();
+  void send(const udp::Address& to, std::vector<std::uint8_t> bytes);
+  void send_ack(std::uint16_t number, bool final);
+  void send_bootme();
+  void on_write_request(const std::uint8_t* p, std::size_t n, const udp::Address& from);
+  void start_transfer(const udp::Address& from);
+  void on_data(const std::uint8_t* p, std::size_t n, const udp::Address& from);
+  void on_edbg(const std::uint8_t* p, std::size_t n, const udp::Address& from);
 
   EthernetModuleConfig config_;
   std::uint16_t port_ = 0;

@@ -1,4 +1,5 @@
 // Simulated Ethernet modules for --target sim:ethernet-module[,key=value...].
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 
@@ -81,112 +82,139 @@ std::uint16_t free_port() {
   return s.local_address().port;
 }
 
-std::unique_ptr<Session> attach_module(const TargetOptions& options, std::string& error) {
-  EthernetModuleConfig c;
-  std::string store;
+template <typename T>
+bool parse_bounded(const std::string& text, T& out, std::uint64_t max, int base = 10) {
+  std::uint64_t n = 0;
+  if (!parse_number(text, n, base) || n > max) return false;
+  out = static_cast<T>(n);
+  return true;
+}
+
+bool parse_on_off(const std::string& text, bool& flag) {
+  if (text != "on" && text != "off") return false;
+  flag = text == "on";
+  return true;
+}
+
+// "MAJOR.MINOR", each 0..255.
+bool parse_version(const std::string& text, EthernetModuleConfig& c) {
+  const auto dot = text.find('.');
+  return dot != std::string::npos && parse_bounded(text.substr(0, dot), c.version_major, 255) &&
+         parse_bounded(text.substr(dot + 1), c.version_minor, 255);
+}
+
+bool parse_reply(const std::string& text, StartReply& reply) {
+  constexpr std::pair<const char*, StartReply> replies[] = {{"module", StartReply::module_oack},
+                                                            {"plain", StartReply::plain_ack},
+                                                            {"rfc2347", StartReply::rfc_oack},
+                                                            {"none", StartReply::none}};
+  for (const auto& [name, value] : replies)
+    if (text == name) {
+      reply = value;
+      return true;
+    }
+  return false;
+}
+
+// "AFTER:BLOCK", each a block number.
+bool parse_stray_ack(const std::string& text, EthernetModuleConfig& c) {
+  const auto colon = text.find(':');
+  return colon != std::string::npos &&
+         parse_bounded(text.substr(0, colon), c.stray_ack_after, 65535) &&
+         parse_bounded(text.substr(colon + 1), c.stray_ack_block, 65535);
+}
+
+// One option of the module: its key and how its value sets the configuration (false: bad value).
+struct ConfigOption {
+  const char* key;
+  bool (*apply)(const std::string& value, EthernetModuleConfig& c);
+};
+
+using Config = EthernetModuleConfig;
+constexpr ConfigOption config_options[] = {
+    {"name",
+     [](const std::string& v, Config& c) {
+       c.name = v;
+       return !v.empty() && v.size() <= 16;
+     }},
+    {"platform",
+     [](const std::string& v, Config& c) {
+       c.platform_id = v;
+       return v.size() <= 16;
+     }},
+    {"mac", [](const std::string& v, Config& c) { return parse_mac(v, c.mac); }},
+    {"ip", [](const std::string& v, Config& c) { return parse_ip(v, c.ip); }},
+    {"cpu", [](const std::string& v, Config& c) { return parse_bounded(v, c.cpu_id, 255, 16); }},
+    {"version", parse_version},
+    {"bootme-version",
+     [](const std::string& v, Config& c) { return parse_bounded(v, c.bootme_version, 255); }},
+    {"flags",
+     [](const std::string& v, Config& c) { return parse_bounded(v, c.boot_flags, 0xFFFFFFFF); }},
+    {"reply", [](const std::string& v, Config& c) { return parse_reply(v, c.start_reply); }},
+    {"drop", [](const std::string& v, Config& c) { return parse_share(v, c.drop_data); }},
+    {"dup", [](const std::string& v, Config& c) { return parse_share(v, c.dup_data); }},
+    {"drop-ack", [](const std::string& v, Config& c) { return parse_share(v, c.drop_ack); }},
+    {"dup-ack", [](const std::string& v, Config& c) { return parse_share(v, c.dup_ack); }},
+    {"wrong-ack",
+     [](const std::string& v, Config& c) { return parse_bounded(v, c.wrong_ack_block, 65535); }},
+    {"wrong-final-ack",
+     [](const std::string& v, Config& c) { return parse_on_off(v, c.wrong_final_ack); }},
+    {"drop-acks-from",
+     [](const std::string& v, Config& c) { return parse_bounded(v, c.drop_acks_from, 65535); }},
+    {"drop-final-ack",
+     [](const std::string& v, Config& c) { return parse_on_off(v, c.drop_final_ack); }},
+    {"stray-ack", parse_stray_ack},
+    {"jump", [](const std::string& v, Config& c) { return parse_on_off(v, c.answer_jump); }},
+    {"latency",
+     [](const std::string& v, Config& c) { return parse_bounded(v, c.latency_us, 1000000); }},
+    {"seed", [](const std::string& v, Config& c) { return parse_bounded(v, c.seed, 0xFFFFFFFF); }},
+};
+
+// Applies the target's options to `c` (store=FILE goes to `store`); false with `error` on an
+// unknown option or a bad value.
+bool apply_options(const TargetOptions& options, EthernetModuleConfig& c, std::string& store,
+                   std::string& error) {
   for (const auto& [key, value] : options) {
-    std::uint64_t n = 0;
-    bool ok = true;
-    if (key == "name") {
-      ok = !value.empty() && value.size() <= 16;
-      c.name = value;
-    } else if (key == "platform") {
-      ok = value.size() <= 16;
-      c.platform_id = value;
-    } else if (key == "mac") {
-      ok = parse_mac(value, c.mac);
-    } else if (key == "ip") {
-      ok = parse_ip(value, c.ip);
-    } else if (key == "cpu") {
-      ok = parse_number(value, n, 16) && n <= 255;
-      c.cpu_id = static_cast<std::uint8_t>(n);
-    } else if (key == "version") {
-      auto dot = value.find('.');
-      std::uint64_t minor = 0;
-      ok = dot != std::string::npos && parse_number(value.substr(0, dot), n) && n <= 255 &&
-           parse_number(value.substr(dot + 1), minor) && minor <= 255;
-      c.version_major = static_cast<std::uint8_t>(n);
-      c.version_minor = static_cast<std::uint8_t>(minor);
-    } else if (key == "bootme-version") {
-      ok = parse_number(value, n) && n <= 255;
-      c.bootme_version = static_cast<std::uint8_t>(n);
-    } else if (key == "flags") {
-      ok = parse_number(value, n) && n <= 0xFFFFFFFF;
-      c.boot_flags = static_cast<std::uint32_t>(n);
-    } else if (key == "reply") {
-      if (value == "module")
-        c.start_reply = StartReply::module_oack;
-      else if (value == "plain")
-        c.start_reply = StartReply::plain_ack;
-      else if (value == "rfc2347")
-        c.start_reply = StartReply::rfc_oack;
-      else if (value == "none")
-        c.start_reply = StartReply::none;
-      else
-        ok = false;
-    } else if (key == "drop") {
-      ok = parse_share(value, c.drop_data);
-    } else if (key == "dup") {
-      ok = parse_share(value, c.dup_data);
-    } else if (key == "drop-ack") {
-      ok = parse_share(value, c.drop_ack);
-    } else if (key == "dup-ack") {
-      ok = parse_share(value, c.dup_ack);
-    } else if (key == "wrong-ack") {
-      ok = parse_number(value, n) && n <= 65535;
-      c.wrong_ack_block = static_cast<int>(n);
-    } else if (key == "wrong-final-ack") {
-      ok = value == "on" || value == "off";
-      c.wrong_final_ack = value == "on";
-    } else if (key == "drop-acks-from") {
-      ok = parse_number(value, n) && n <= 65535;
-      c.drop_acks_from = static_cast<int>(n);
-    } else if (key == "drop-final-ack") {
-      ok = value == "on" || value == "off";
-      c.drop_final_ack = value == "on";
-    } else if (key == "stray-ack") {
-      // AFTER:BLOCK
-      auto colon = value.find(':');
-      std::uint64_t block = 0;
-      ok = colon != std::string::npos && parse_number(value.substr(0, colon), n) && n <= 65535 &&
-           parse_number(value.substr(colon + 1), block) && block <= 65535;
-      c.stray_ack_after = static_cast<int>(n);
-      c.stray_ack_block = static_cast<int>(block);
-    } else if (key == "jump") {
-      ok = value == "on" || value == "off";
-      c.answer_jump = value == "on";
-    } else if (key == "latency") {
-      ok = parse_number(value, n) && n <= 1000000;
-      c.latency_us = static_cast<std::uint32_t>(n);
-    } else if (key == "seed") {
-      ok = parse_number(value, n) && n <= 0xFFFFFFFF;
-      c.seed = static_cast<std::uint32_t>(n);
-    } else if (key == "store") {
+    if (key == "store") {
       store = value;
-    } else {
+      continue;
+    }
+    const auto* option =
+        std::find_if(std::begin(config_options), std::end(config_options),
+                     [&key](const ConfigOption& known) { return key == known.key; });
+    if (option == std::end(config_options)) {
       error = "sim:ethernet-module has no option '" + key +
               "' (name, platform, mac, ip, cpu, version, bootme-version, flags, reply, drop, "
               "dup, drop-ack, dup-ack, wrong-ack, wrong-final-ack, drop-acks-from, drop-final-ack, "
               "stray-ack, jump, latency, seed, store)";
-      return nullptr;
+      return false;
     }
-    if (!ok) {
+    if (!option->apply(value, c)) {
       error = "sim:ethernet-module: bad value '" + value + "' for " + key;
-      return nullptr;
+      return false;
     }
   }
-  // The loader listens on 980 only when the tests have not moved it; a user without the right
-  // to bind 980 gets a free port, shared with the module here.
+  return true;
+}
+
+// The loader listens on 980 only when the tests have not moved it; a user without the right to
+// bind 980 gets a free port, shared with the module here. 0 with `error` when there is none.
+std::uint16_t loader_port(std::string& error) {
   std::uint16_t loader = udp::bootme_listen_port();
   if (loader == udp::edbg_port) loader = free_port();
-  if (loader == 0) {
-    error = "sim:ethernet-module: no free loopback port for the loader";
-    return nullptr;
-  }
-  c.loader_port = loader;
+  if (loader == 0) error = "sim:ethernet-module: no free loopback port for the loader";
+  return loader;
+}
+
+std::unique_ptr<Session> attach_module(const TargetOptions& options, std::string& error) {
+  EthernetModuleConfig c;
+  std::string store;
+  if (!apply_options(options, c, store, error)) return nullptr;
+  c.loader_port = loader_port(error);
+  if (c.loader_port == 0) return nullptr;
   auto session = std::make_unique<EthernetSession>(c, store);
   if (!session->module().start(error)) return nullptr;
-  udp::set_edbg_ports(loader, session->module().port());
+  udp::set_edbg_ports(c.loader_port, session->module().port());
   return session;
 }
 

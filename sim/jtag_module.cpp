@@ -136,19 +136,62 @@ void JtagModule::uninstall() {
 
 namespace {
 
+// The flash that the loader calls chip select 1 answers at bus address 0x08000000, the window of
+// the processor's nCS2 line: that is where the second bank is wired.
+constexpr std::uint32_t second_bank_line = 2;
+
 constexpr JtagModuleKind kinds[] = {
-    {"pxa270-j3x16", "PXA270 with one J3 128 Mbit StrataFlash, 16-bit bus"},
-    {"pxa270-k3x32-cs1",
-     "PXA270 with two K3 128 Mbit as 32-bit bus on CS0 and the same again "
-     "at 0x08000000"},
-    {"pxa270-p30x16", "PXA270 with one P30(B) 128 Mbit StrataFlash, 16-bit bus"},
-    {"pxa270-p30x16-1k", "PXA270 with one P30(B) 256 Mbit (1 KiB write buffer), 16-bit bus"},
-    {"pxa270-p33x16", "PXA270 with one P33(B) 128 Mbit StrataFlash, 16-bit bus"},
-    {"pxa320-nand-large", "PXA320 with a Samsung 1 Gbit large-page NAND"},
-    {"pxa310-nand-large", "PXA310 with a Samsung 2 Gbit large-page NAND"},
-    {"pxa300-nand-small", "PXA300 with a Samsung 256 Mbit small-page NAND"},
-    {"pxa300-nand-small-x16", "PXA300 with two Samsung 512 Mbit small-page NANDs as a 16-bit bus"},
-    {"pxa320-nand-2cs", "PXA320 with two Hynix 4 Gbit large-page NANDs on NAND CS0 and CS1"},
+    {.name = "pxa270-j3x16",
+     .description = "PXA270 with one J3 128 Mbit StrataFlash, 16-bit bus",
+     .cpu = CpuModel::pxa270,
+     .strata = {{&strata_j3_128, 1, 0}},
+     .nand = {}},
+    {.name = "pxa270-k3x32-cs1",
+     .description = "PXA270 with two K3 128 Mbit as 32-bit bus on CS0 and the same again "
+                    "at 0x08000000",
+     .cpu = CpuModel::pxa270,
+     .strata = {{&strata_k3_128, 2, 0}, {&strata_k3_128, 2, second_bank_line}},
+     .nand = {}},
+    {.name = "pxa270-p30x16",
+     .description = "PXA270 with one P30(B) 128 Mbit StrataFlash, 16-bit bus",
+     .cpu = CpuModel::pxa270,
+     .strata = {{&strata_p30b_128, 1, 0}},
+     .nand = {}},
+    {.name = "pxa270-p30x16-1k",
+     .description = "PXA270 with one P30(B) 256 Mbit (1 KiB write buffer), 16-bit bus",
+     .cpu = CpuModel::pxa270,
+     .strata = {{&strata_p30b_256_1k, 1, 0}},
+     .nand = {}},
+    {.name = "pxa270-p33x16",
+     .description = "PXA270 with one P33(B) 128 Mbit StrataFlash, 16-bit bus",
+     .cpu = CpuModel::pxa270,
+     .strata = {{&strata_p33b_128, 1, 0}},
+     .nand = {}},
+    {.name = "pxa320-nand-large",
+     .description = "PXA320 with a Samsung 1 Gbit large-page NAND",
+     .cpu = CpuModel::pxa320,
+     .strata = {},
+     .nand = {{&nand_samsung_f1, 0, 0}}},
+    {.name = "pxa310-nand-large",
+     .description = "PXA310 with a Samsung 2 Gbit large-page NAND",
+     .cpu = CpuModel::pxa310,
+     .strata = {},
+     .nand = {{&nand_samsung_da, 0, 0}}},
+    {.name = "pxa300-nand-small",
+     .description = "PXA300 with a Samsung 256 Mbit small-page NAND",
+     .cpu = CpuModel::pxa300,
+     .strata = {},
+     .nand = {{&nand_samsung_75, 0, 0}}},
+    {.name = "pxa300-nand-small-x16",
+     .description = "PXA300 with two Samsung 512 Mbit small-page NANDs as a 16-bit bus",
+     .cpu = CpuModel::pxa300,
+     .strata = {},
+     .nand = {{&nand_samsung_76, 0, 0}, {&nand_samsung_76, 0, 1}}},
+    {.name = "pxa320-nand-2cs",
+     .description = "PXA320 with two Hynix 4 Gbit large-page NANDs on NAND CS0 and CS1",
+     .cpu = CpuModel::pxa320,
+     .strata = {},
+     .nand = {{&nand_hynix_dc, 0, 0}, {&nand_hynix_dc, 1, 0}}},
 };
 
 static_assert(std::size(kinds) == jtag_module_kind_count);
@@ -160,47 +203,17 @@ std::span<const JtagModuleKind> jtag_module_kinds() {
 }
 
 std::unique_ptr<JtagModule> make_jtag_module(const std::string& name, std::string& error) {
-  std::unique_ptr<JtagModule> m;
-  // The flash that the loader calls chip select 1 answers at bus address 0x08000000, the
-  // window of the processor's nCS2 line: that is where the second bank is wired.
-  constexpr std::uint32_t second_bank_line = 2;
-  if (name == "pxa270-j3x16") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa270);
-    m->add_strata(strata_j3_128(), 1, 0);
-  } else if (name == "pxa270-k3x32-cs1") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa270);
-    m->add_strata(strata_k3_128(), 2, 0);
-    m->add_strata(strata_k3_128(), 2, second_bank_line);
-  } else if (name == "pxa270-p30x16") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa270);
-    m->add_strata(strata_p30b_128(), 1, 0);
-  } else if (name == "pxa270-p30x16-1k") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa270);
-    m->add_strata(strata_p30b_256_1k(), 1, 0);
-  } else if (name == "pxa270-p33x16") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa270);
-    m->add_strata(strata_p33b_128(), 1, 0);
-  } else if (name == "pxa320-nand-large") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa320);
-    m->nand().add(nand_samsung_f1(), 0, 0);
-  } else if (name == "pxa310-nand-large") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa310);
-    m->nand().add(nand_samsung_da(), 0, 0);
-  } else if (name == "pxa300-nand-small") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa300);
-    m->nand().add(nand_samsung_75(), 0, 0);
-  } else if (name == "pxa300-nand-small-x16") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa300);
-    m->nand().add(nand_samsung_76(), 0, 0);
-    m->nand().add(nand_samsung_76(), 0, 1);
-  } else if (name == "pxa320-nand-2cs") {
-    m = std::make_unique<JtagModule>(CpuModel::pxa320);
-    m->nand().add(nand_hynix_dc(), 0, 0);
-    m->nand().add(nand_hynix_dc(), 1, 0);
-  } else {
-    error = "unknown JTAG module \"" + name + "\"";
+  for (const auto& kind : kinds) {
+    if (name != kind.name) continue;
+    auto m = std::make_unique<JtagModule>(kind.cpu);
+    for (const auto& bank : kind.strata)
+      if (bank.type) m->add_strata(*bank.type, bank.chips, bank.chip_select);
+    for (const auto& chip : kind.nand)
+      if (chip.type) m->nand().add(*chip.type, chip.cs, chip.lane);
+    return m;
   }
-  return m;
+  error = "unknown JTAG module \"" + name + "\"";
+  return nullptr;
 }
 
 }  // namespace dz::sim

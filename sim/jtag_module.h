@@ -51,14 +51,29 @@ class JtagModule {
   bool installed_ = false;
 };
 
-// Builds one of the named modules ("pxa270-j3x16", ...); nullptr and `error` when unknown.
-std::unique_ptr<JtagModule> make_jtag_module(const std::string& name, std::string& error);
-// Names and one-line descriptions of the modules make_jtag_module knows.
+// One kind of simulated module: its processor and the flash on its bus. Unused bank and chip
+// slots have no type.
 struct JtagModuleKind {
+  struct Bank {
+    const StrataChipType* type;
+    std::uint32_t chips;        // 1: 16-bit bus, 2: 32-bit bus
+    std::uint32_t chip_select;  // the processor's nCS line
+  };
+  struct Nand {
+    const NandChipType* type;
+    std::uint32_t cs;    // NAND chip select
+    std::uint32_t lane;  // byte lane
+  };
   const char* name;
   const char* description;
+  CpuModel cpu;
+  Bank strata[2];
+  Nand nand[2];
 };
+// Every module make_jtag_module knows.
 std::span<const JtagModuleKind> jtag_module_kinds();
 inline constexpr std::size_t jtag_module_kind_count = 10;
+// Builds one of the named modules ("pxa270-j3x16", ...); nullptr and `error` when unknown.
+std::unique_ptr<JtagModule> make_jtag_module(const std::string& name, std::string& error);
 
 }  // namespace dz::sim

@@ -11,32 +11,6 @@ namespace {
 constexpr std::uint64_t forever = std::numeric_limits<std::uint64_t>::max();
 }
 
-const NandChipType& nand_samsung_f1() {
-  static const NandChipType t{
-      "K9F1G08", {0xEC, 0xF1, 0x00, 0x95, 0x40}, 2048, 64, 64, 1024, 2, 25, 250, 2000, 4};
-  return t;
-}
-const NandChipType& nand_samsung_da() {
-  static const NandChipType t{
-      "K9F2G08", {0xEC, 0xDA, 0x10, 0x95, 0x44}, 2048, 64, 64, 2048, 3, 25, 250, 2000, 4};
-  return t;
-}
-const NandChipType& nand_samsung_75() {
-  static const NandChipType t{
-      "K9F5608", {0xEC, 0x75, 0xA5, 0xBD, 0x00}, 512, 16, 32, 2048, 2, 10, 200, 2000, 2};
-  return t;
-}
-const NandChipType& nand_samsung_76() {
-  static const NandChipType t{
-      "K9F1208", {0xEC, 0x76, 0x5A, 0x3F, 0x00}, 512, 16, 32, 4096, 3, 10, 200, 2000, 2};
-  return t;
-}
-const NandChipType& nand_hynix_dc() {
-  static const NandChipType t{
-      "HY27UF084G2", {0xAD, 0xDC, 0x10, 0x95, 0x54}, 2048, 64, 64, 4096, 3, 25, 250, 2000, 4};
-  return t;
-}
-
 NandChip::NandChip(const NandChipType& type)
     : type_(type), bad_(type.blocks, 0), page_register_(page_bytes(), 0xFF) {}
 

@@ -30,14 +30,77 @@ struct NandChipType {
   std::uint32_t partial_programs;  // programs one page takes between two erases (NOP)
 };
 
-// Samsung K9F1G08 (EC F1, 128 MiB, 2 KiB pages), K9F2G08 (EC DA, 256 MiB), K9F5608 (EC 75,
-// 32 MiB, 512-byte pages), K9F1208 (EC 76, 64 MiB); Hynix 4 Gbit (AD DC). Partial programs per
-// page: 4 on the large-page chips, 2 on the small-page ones (their main-array count).
-const NandChipType& nand_samsung_f1();
-const NandChipType& nand_samsung_da();
-const NandChipType& nand_samsung_75();
-const NandChipType& nand_samsung_76();
-const NandChipType& nand_hynix_dc();
+// Every simulated NAND chip: Samsung K9F1G08 (EC F1, 128 MiB, 2 KiB pages), K9F2G08 (EC DA,
+// 256 MiB), K9F5608 (EC 75, 32 MiB, 512-byte pages), K9F1208 (EC 76, 64 MiB); Hynix 4 Gbit
+// (AD DC). Partial programs per page: 4 on the large-page chips, 2 on the small-page ones (their
+// main-array count).
+inline constexpr NandChipType nand_chip_types[] = {
+    {.name = "K9F1G08",
+     .id = {0xEC, 0xF1, 0x00, 0x95, 0x40},
+     .page_size = 2048,
+     .spare_size = 64,
+     .pages_per_block = 64,
+     .blocks = 1024,
+     .row_bytes = 2,
+     .read_us = 25,
+     .program_us = 250,
+     .erase_us = 2000,
+     .partial_programs = 4},
+    {.name = "K9F2G08",
+     .id = {0xEC, 0xDA, 0x10, 0x95, 0x44},
+     .page_size = 2048,
+     .spare_size = 64,
+     .pages_per_block = 64,
+     .blocks = 2048,
+     .row_bytes = 3,
+     .read_us = 25,
+     .program_us = 250,
+     .erase_us = 2000,
+     .partial_programs = 4},
+    {.name = "K9F5608",
+     .id = {0xEC, 0x75, 0xA5, 0xBD, 0x00},
+     .page_size = 512,
+     .spare_size = 16,
+     .pages_per_block = 32,
+     .blocks = 2048,
+     .row_bytes = 2,
+     .read_us = 10,
+     .program_us = 200,
+     .erase_us = 2000,
+     .partial_programs = 2},
+    {.name = "K9F1208",
+     .id = {0xEC, 0x76, 0x5A, 0x3F, 0x00},
+     .page_size = 512,
+     .spare_size = 16,
+     .pages_per_block = 32,
+     .blocks = 4096,
+     .row_bytes = 3,
+     .read_us = 10,
+     .program_us = 200,
+     .erase_us = 2000,
+     .partial_programs = 2},
+    {.name = "HY27UF084G2",
+     .id = {0xAD, 0xDC, 0x10, 0x95, 0x54},
+     .page_size = 2048,
+     .spare_size = 64,
+     .pages_per_block = 64,
+     .blocks = 4096,
+     .row_bytes = 3,
+     .read_us = 25,
+     .program_us = 250,
+     .erase_us = 2000,
+     .partial_programs = 4},
+};
+
+// The table's entries by name, for building modules and tests.
+inline constexpr const NandChipType& nand_samsung_f1 = nand_chip_types[0];
+inline constexpr const NandChipType& nand_samsung_da = nand_chip_types[1];
+inline constexpr const NandChipType& nand_samsung_75 = nand_chip_types[2];
+inline constexpr const NandChipType& nand_samsung_76 = nand_chip_types[3];
+inline constexpr const NandChipType& nand_hynix_dc = nand_chip_types[4];
+static_assert(nand_samsung_f1.id[1] == 0xF1 && nand_samsung_da.id[1] == 0xDA &&
+              nand_samsung_75.id[1] == 0x75 && nand_samsung_76.id[1] == 0x76 &&
+              nand_hynix_dc.id[1] == 0xDC);
 
 struct NandFaults {
   bool program_fail = false;  // programs end with status bit 0 set

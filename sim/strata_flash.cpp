@@ -17,32 +17,6 @@ constexpr std::uint64_t forever = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
-const StrataChipType& strata_j3_128() {
-  static const StrataChipType t{"J3 128Mbit", 0x0018, 24, 5,   0x08,  false,
-                                true,         900000, 0,  300, 400000};
-  return t;
-}
-const StrataChipType& strata_k3_128() {
-  static const StrataChipType t{"K3 128Mbit", 0x8802, 24, 6,   0x08, false,
-                                false,        800000, 0,  500, 1000};
-  return t;
-}
-const StrataChipType& strata_p30b_128() {
-  static const StrataChipType t{"P30(B) 128Mbit", 0x881B, 24,  6,   0x08, true, false,
-                                800000,           300000, 500, 1000};
-  return t;
-}
-const StrataChipType& strata_p30b_256_1k() {
-  static const StrataChipType t{
-      "P30(B) 256Mbit 65nm", 0x8922, 25, 10, 0x09, true, false, 800000, 300000, 2000, 1000};
-  return t;
-}
-const StrataChipType& strata_p33b_128() {
-  static const StrataChipType t{"P33(B) 128Mbit", 0x8821, 24,  6,   0x08, true, false,
-                                800000,           300000, 500, 1000};
-  return t;
-}
-
 StrataBank::StrataBank(const StrataChipType& type, std::uint32_t chips, std::uint32_t chip_select)
     : type_(type),
       chip_select_(chip_select),
@@ -220,138 +194,189 @@ std::uint16_t StrataBank::chip_read(std::uint32_t c, std::uint32_t word) const {
   return 0xFFFF;
 }
 
+const StrataBank::Command StrataBank::commands_[] = {
+    {.code = 0xFF,
+     .mode = Mode::array,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::command},  // read array
+    {.code = 0x90,
+     .mode = Mode::identifier,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::command},  // read identifier
+    {.code = 0x98,
+     .mode = Mode::cfi,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::command},  // read query
+    {.code = 0x70,
+     .mode = Mode::status,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::command},  // read status
+    {.code = 0x50,
+     .mode = Mode::array,
+     .keeps_mode = true,
+     .clears_status = true,
+     .expect = Expect::command},  // clear status
+    {.code = 0x20,
+     .mode = Mode::status,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::erase_confirm},  // block erase
+    {.code = 0x60,
+     .mode = Mode::status,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::lock_confirm},  // lock setup
+    {.code = 0xE8,
+     .mode = Mode::status,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::count},  // buffered program
+    {.code = 0x40,
+     .mode = Mode::status,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::word_data},  // word program
+    {.code = 0x10,
+     .mode = Mode::status,
+     .keeps_mode = false,
+     .clears_status = false,
+     .expect = Expect::word_data},  // word program (alternate)
+};
+
+void StrataBank::sequence_error(Chip& chip) {
+  chip.status |= sr_sequence;
+  chip.mode = Mode::status;
+  chip.expect = Expect::command;
+}
+
 void StrataBank::chip_write(std::uint32_t c, std::uint32_t word, std::uint16_t value) {
   Chip& chip = chips_[c];
-  const std::uint8_t cmd = static_cast<std::uint8_t>(value);
-  const std::uint64_t now = clock::now_us();
+  const auto cmd = static_cast<std::uint8_t>(value);
   if (busy(chip)) {
     // While an operation runs only status reads make sense; everything else is ignored.
     if (cmd == 0x70) chip.mode = Mode::status;
     return;
   }
   const std::uint32_t block = chip_block_start(word);
-  auto sequence_error = [&] {
-    chip.status |= sr_sequence;
-    chip.mode = Mode::status;
-    chip.expect = Expect::command;
-  };
   switch (chip.expect) {
     case Expect::command:
-      switch (cmd) {
-        case 0xFF:
-          chip.mode = Mode::array;
-          break;
-        case 0x90:
-          chip.mode = Mode::identifier;
-          break;
-        case 0x98:
-          chip.mode = Mode::cfi;
-          break;
-        case 0x70:
-          chip.mode = Mode::status;
-          break;
-        case 0x50:
-          chip.status = 0;
-          break;
-        case 0x20:
-          chip.block = block, chip.expect = Expect::erase_confirm, chip.mode = Mode::status;
-          break;
-        case 0x60:
-          chip.block = block, chip.expect = Expect::lock_confirm, chip.mode = Mode::status;
-          break;
-        case 0xE8:
-          chip.block = block, chip.expect = Expect::count, chip.mode = Mode::status;
-          break;
-        case 0x40:
-        case 0x10:
-          chip.block = block, chip.expect = Expect::word_data, chip.mode = Mode::status;
-          break;
-        default:
-          sequence_error();
-          break;
-      }
-      return;
-    case Expect::erase_confirm: {
-      chip.expect = Expect::command;
-      if (cmd != 0xD0) return sequence_error();
-      if (c == 0) ++erases_;
-      if (locked_[chip_block_index(block)]) {
-        chip.status |= sr_erase | sr_locked;
-        return;
-      }
-      const std::uint32_t words = chip_block_words(block);
-      const bool parameter = words == parameter_block_words;
-      chip.busy_until_us =
-          faults_.stuck_busy ? forever
-                             : now + (parameter ? type_.parameter_erase_us : type_.block_erase_us);
-      if (faults_.erase_error) {
-        chip.status |= sr_erase;
-        return;
-      }
-      for (std::uint32_t w = 0; w < words; ++w) set_word(c, block + w, 0xFFFF);
-      return;
-    }
+      return first_cycle(chip, block, cmd);
+    case Expect::erase_confirm:
+      return erase_confirm(c, block, cmd);
     case Expect::lock_confirm:
-      chip.expect = Expect::command;
-      if (cmd == 0xD0) {
-        if (type_.unlock_clears_all) {
-          std::fill(locked_.begin(), locked_.end(), 0);
-          chip.busy_until_us = now + type_.unlock_us;
-        } else {
-          locked_[chip_block_index(block)] = 0;
-        }
-      } else if (cmd == 0x01) {
-        locked_[chip_block_index(block)] = 1;
-      } else {
-        sequence_error();
-      }
-      return;
-    case Expect::count: {
-      const std::uint32_t n = std::uint32_t{value} + 1;
-      if (n > (1u << type_.buffer_log2) / 2) return sequence_error();  // beyond the buffer
-      chip.remaining = n;
-      chip.buffer.clear();
-      chip.expect = Expect::data;
-      return;
-    }
-    case Expect::data: {
-      // Every word of a buffered program lies in the block of the command and in one buffer.
-      const std::uint32_t buffer_words = (1u << type_.buffer_log2) / 2;
-      if (block != chip.block ||
-          (!chip.buffer.empty() && word / buffer_words != chip.buffer.front().first / buffer_words))
-        return sequence_error();
-      chip.buffer.emplace_back(word, value);
-      if (--chip.remaining == 0) chip.expect = Expect::confirm;
-      return;
-    }
+      return lock_confirm(chip, block, cmd);
+    case Expect::count:
+      return buffer_count(chip, value);
+    case Expect::data:
+      return buffer_data(chip, block, word, value);
     case Expect::confirm:
-      chip.expect = Expect::command;
-      if (cmd != 0xD0) return sequence_error();
-      if (c == 0) {
-        ++buffer_programs_;
-        program_counts_.push_back(static_cast<std::uint32_t>(chip.buffer.size()));
-      }
-      chip.busy_until_us = faults_.stuck_busy ? forever : now + type_.buffer_program_us;
-      if (locked_[chip_block_index(chip.block)]) {
-        chip.status |= sr_program | sr_locked;
-        return;
-      }
-      if (faults_.program_error) {
-        chip.status |= sr_program;
-        return;
-      }
-      for (const auto& [w, v] : chip.buffer) set_word(c, w, get_word(c, w) & v);
-      return;
+      return buffer_confirm(c, cmd);
     case Expect::word_data:
-      chip.expect = Expect::command;
-      chip.busy_until_us = now + 100;
-      if (locked_[chip_block_index(block)]) {
-        chip.status |= sr_program | sr_locked;
-        return;
-      }
-      set_word(c, word, get_word(c, word) & value);
-      return;
+      return word_program(c, word, value);
   }
+}
+
+void StrataBank::first_cycle(Chip& chip, std::uint32_t block, std::uint8_t cmd) {
+  const auto* command = std::find_if(std::begin(commands_), std::end(commands_),
+                                     [cmd](const Command& known) { return known.code == cmd; });
+  if (command == std::end(commands_)) return sequence_error(chip);
+  if (!command->keeps_mode) chip.mode = command->mode;
+  if (command->clears_status) chip.status = 0;
+  if (command->expect != Expect::command) {
+    chip.block = block;
+    chip.expect = command->expect;
+  }
+}
+
+void StrataBank::erase_confirm(std::uint32_t c, std::uint32_t block, std::uint8_t cmd) {
+  Chip& chip = chips_[c];
+  chip.expect = Expect::command;
+  if (cmd != 0xD0) return sequence_error(chip);
+  if (c == 0) ++erases_;
+  if (locked_[chip_block_index(block)]) {
+    chip.status |= sr_erase | sr_locked;
+    return;
+  }
+  const std::uint32_t words = chip_block_words(block);
+  const bool parameter = words == parameter_block_words;
+  chip.busy_until_us = faults_.stuck_busy ? forever
+                                          : clock::now_us() + (parameter ? type_.parameter_erase_us
+                                                                         : type_.block_erase_us);
+  if (faults_.erase_error) {
+    chip.status |= sr_erase;
+    return;
+  }
+  for (std::uint32_t w = 0; w < words; ++w) set_word(c, block + w, 0xFFFF);
+}
+
+void StrataBank::lock_confirm(Chip& chip, std::uint32_t block, std::uint8_t cmd) {
+  chip.expect = Expect::command;
+  if (cmd == 0xD0) {
+    if (type_.unlock_clears_all) {
+      std::fill(locked_.begin(), locked_.end(), 0);
+      chip.busy_until_us = clock::now_us() + type_.unlock_us;
+    } else {
+      locked_[chip_block_index(block)] = 0;
+    }
+  } else if (cmd == 0x01) {
+    locked_[chip_block_index(block)] = 1;
+  } else {
+    sequence_error(chip);
+  }
+}
+
+void StrataBank::buffer_count(Chip& chip, std::uint16_t value) {
+  const std::uint32_t n = std::uint32_t{value} + 1;
+  if (n > (1u << type_.buffer_log2) / 2) return sequence_error(chip);  // beyond the buffer
+  chip.remaining = n;
+  chip.buffer.clear();
+  chip.expect = Expect::data;
+}
+
+void StrataBank::buffer_data(Chip& chip, std::uint32_t block, std::uint32_t word,
+                             std::uint16_t value) {
+  // Every word of a buffered program lies in the block of the command and in one buffer.
+  const std::uint32_t buffer_words = (1u << type_.buffer_log2) / 2;
+  if (block != chip.block ||
+      (!chip.buffer.empty() && word / buffer_words != chip.buffer.front().first / buffer_words))
+    return sequence_error(chip);
+  chip.buffer.emplace_back(word, value);
+  if (--chip.remaining == 0) chip.expect = Expect::confirm;
+}
+
+void StrataBank::buffer_confirm(std::uint32_t c, std::uint8_t cmd) {
+  Chip& chip = chips_[c];
+  chip.expect = Expect::command;
+  if (cmd != 0xD0) return sequence_error(chip);
+  if (c == 0) {
+    ++buffer_programs_;
+    program_counts_.push_back(static_cast<std::uint32_t>(chip.buffer.size()));
+  }
+  chip.busy_until_us = faults_.stuck_busy ? forever : clock::now_us() + type_.buffer_program_us;
+  if (locked_[chip_block_index(chip.block)]) {
+    chip.status |= sr_program | sr_locked;
+    return;
+  }
+  if (faults_.program_error) {
+    chip.status |= sr_program;
+    return;
+  }
+  for (const auto& [w, v] : chip.buffer) set_word(c, w, get_word(c, w) & v);
+}
+
+void StrataBank::word_program(std::uint32_t c, std::uint32_t word, std::uint16_t value) {
+  Chip& chip = chips_[c];
+  chip.expect = Expect::command;
+  chip.busy_until_us = clock::now_us() + 100;
+  if (locked_[chip_block_index(chip_block_start(word))]) {
+    chip.status |= sr_program | sr_locked;
+    return;
+  }
+  set_word(c, word, get_word(c, word) & value);
 }
 
 }  // namespace dz::sim

@@ -27,12 +27,74 @@ struct StrataChipType {
   std::uint32_t unlock_us;
 };
 
-// J3 128 Mbit, K3 128 Mbit, P30(B) 128 Mbit, P30(B) 256 Mbit 65 nm (1 KiB buffer), P33(B) 128 Mbit.
-const StrataChipType& strata_j3_128();
-const StrataChipType& strata_k3_128();
-const StrataChipType& strata_p30b_128();
-const StrataChipType& strata_p30b_256_1k();
-const StrataChipType& strata_p33b_128();
+// Every simulated StrataFlash chip, one record each (timings are typical datasheet values).
+inline constexpr StrataChipType strata_chip_types[] = {
+    {.name = "J3 128Mbit",
+     .device_code = 0x0018,
+     .size_log2 = 24,
+     .buffer_log2 = 5,
+     .cfi_word_1f = 0x08,
+     .bottom_parameters = false,
+     .unlock_clears_all = true,
+     .block_erase_us = 900000,
+     .parameter_erase_us = 0,
+     .buffer_program_us = 300,
+     .unlock_us = 400000},
+    {.name = "K3 128Mbit",
+     .device_code = 0x8802,
+     .size_log2 = 24,
+     .buffer_log2 = 6,
+     .cfi_word_1f = 0x08,
+     .bottom_parameters = false,
+     .unlock_clears_all = false,
+     .block_erase_us = 800000,
+     .parameter_erase_us = 0,
+     .buffer_program_us = 500,
+     .unlock_us = 1000},
+    {.name = "P30(B) 128Mbit",
+     .device_code = 0x881B,
+     .size_log2 = 24,
+     .buffer_log2 = 6,
+     .cfi_word_1f = 0x08,
+     .bottom_parameters = true,
+     .unlock_clears_all = false,
+     .block_erase_us = 800000,
+     .parameter_erase_us = 300000,
+     .buffer_program_us = 500,
+     .unlock_us = 1000},
+    {.name = "P30(B) 256Mbit 65nm",  // 1 KiB write buffer
+     .device_code = 0x8922,
+     .size_log2 = 25,
+     .buffer_log2 = 10,
+     .cfi_word_1f = 0x09,
+     .bottom_parameters = true,
+     .unlock_clears_all = false,
+     .block_erase_us = 800000,
+     .parameter_erase_us = 300000,
+     .buffer_program_us = 2000,
+     .unlock_us = 1000},
+    {.name = "P33(B) 128Mbit",
+     .device_code = 0x8821,
+     .size_log2 = 24,
+     .buffer_log2 = 6,
+     .cfi_word_1f = 0x08,
+     .bottom_parameters = true,
+     .unlock_clears_all = false,
+     .block_erase_us = 800000,
+     .parameter_erase_us = 300000,
+     .buffer_program_us = 500,
+     .unlock_us = 1000},
+};
+
+// The table's entries by name, for building modules and tests.
+inline constexpr const StrataChipType& strata_j3_128 = strata_chip_types[0];
+inline constexpr const StrataChipType& strata_k3_128 = strata_chip_types[1];
+inline constexpr const StrataChipType& strata_p30b_128 = strata_chip_types[2];
+inline constexpr const StrataChipType& strata_p30b_256_1k = strata_chip_types[3];
+inline constexpr const StrataChipType& strata_p33b_128 = strata_chip_types[4];
+static_assert(strata_j3_128.device_code == 0x0018 && strata_k3_128.device_code == 0x8802 &&
+              strata_p30b_128.device_code == 0x881B && strata_p30b_256_1k.device_code == 0x8922 &&
+              strata_p33b_128.device_code == 0x8821);
 
 struct StrataFaults {
   bool erase_error = false;    // erases end with SR.5 set
@@ -93,7 +155,27 @@ class StrataBank final : public BusDevice {
     std::vector<std::pair<std::uint32_t, std::uint16_t>> buffer;
   };
 
+  // A first-cycle command: the read mode it selects and the cycle it waits for next.
+  struct Command {
+    std::uint8_t code;
+    Mode mode;
+    bool keeps_mode;     // the mode stays as it was
+    bool clears_status;  // clears SR bits 1..6
+    Expect expect;       // anything but `command`: the cycle names the block of the operation
+  };
+  static const Command commands_[];
+
   void chip_write(std::uint32_t c, std::uint32_t word, std::uint16_t value);
+  // The steps of chip_write, one for each cycle a chip can be waiting for. `block` is the start
+  // of the block the cycle's address lies in (erase and lock act on the confirm cycle's block).
+  void first_cycle(Chip& chip, std::uint32_t block, std::uint8_t cmd);
+  void erase_confirm(std::uint32_t c, std::uint32_t block, std::uint8_t cmd);
+  void lock_confirm(Chip& chip, std::uint32_t block, std::uint8_t cmd);
+  void buffer_count(Chip& chip, std::uint16_t value);
+  void buffer_data(Chip& chip, std::uint32_t block, std::uint32_t word, std::uint16_t value);
+  void buffer_confirm(std::uint32_t c, std::uint8_t cmd);
+  void word_program(std::uint32_t c, std::uint32_t word, std::uint16_t value);
+  void sequence_error(Chip& chip);
   std::uint16_t chip_read(std::uint32_t c, std::uint32_t word) const;
   std::uint16_t cfi(std::uint32_t index) const;
   bool busy(const Chip& chip) const;

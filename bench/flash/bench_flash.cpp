@@ -70,7 +70,7 @@ void scans_per_word(benchmark::State& state, const char* model) {
   jtag_reset_tap(1);
   cpu_identify();
   bs_start();
-  strata_reset_state();
+  reset_strata_state();
   strata_probe();
   const std::uint32_t bytes = 0x10000;
   std::vector<std::uint8_t> data = random_page(bytes);
@@ -110,7 +110,7 @@ void BM_bootloader_job_j3x16(benchmark::State& state) {
     auto module = sim::make_jtag_module("pxa270-j3x16", error);
     module->install();
     jtag_interface = 0;
-    reset_options();
+    reset_options_state();
     verify_after_write = 1;
     state.ResumeTiming();
     const int result =

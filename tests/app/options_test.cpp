@@ -127,7 +127,7 @@ TEST_F(ShellTest, SettingsRoundTripThroughTheTomlFile) {
   EXPECT_TRUE(std::filesystem::exists(path));
 
   // A fresh process state reading the same file.
-  reset_options();
+  reset_options_state();
   settings::use_memory_store();
   settings::use_file_store(path);
   with_main([&](ui::Window main) {

@@ -32,7 +32,7 @@ class ShellTest : public ::testing::Test {
   void SetUp() override {
     ui::headless::reset();
     clock::use_virtual_clock();
-    reset_options();
+    reset_options_state();
     settings::use_memory_store();
     reset_shell_recorder();
     reset_main_window_state();

@@ -35,7 +35,7 @@ class JobTest : public ::testing::Test {
   void SetUp() override {
     ui::headless::reset();
     clock::use_virtual_clock();
-    reset_options();
+    reset_options_state();
     reset_recorder();
     abort_flag = 0;
     stop_flag = 0;

@@ -36,13 +36,13 @@ class FlashJobTest : public ::testing::Test {
   void SetUp() override {
     ui::headless::reset();
     clock::use_virtual_clock();
-    reset_options();
+    reset_options_state();
     abort_flag = 0;
     stop_flag = 0;
     test_mode_flag = 0;
     jtag_interface = 0;
-    strata_reset_state();
-    nand_reset_state();
+    reset_strata_state();
+    reset_nand_state();
     target_description_clear();
     ui::headless::set_answerer(
         [this](ui::Window, const std::string& text, const std::string& caption, unsigned flags) {

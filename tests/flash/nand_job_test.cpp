@@ -342,7 +342,7 @@ TEST_F(NandJob, ProgramFaultAndEraseTimeout) {
 
 TEST_F(NandJob, ProbeOrderPrefersNandAndNoFlashFailsOpen) {
   auto& m = use_module("pxa320-nand-large");
-  m.add_strata(sim::strata_j3_128(), 1, 0);
+  m.add_strata(sim::strata_j3_128, 1, 0);
   EXPECT_EQ(run_raw(dir_.write("a.nb0", std::vector<std::uint8_t>(0x10, 1)), 0x80040000), 1);
   EXPECT_EQ(current_flash_driver, 0u);
   // A module without any flash: the NAND probe finds no maker, StrataFlash does not apply.

@@ -40,7 +40,7 @@ TEST_F(SerialSettings, RoundTripThroughTheSettingsFile) {
   set_com_port_name("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A900abcd-if00-port0");
   const std::string name = com_port_name();
   EXPECT_EQ(serial_save_settings(), 1);
-  reset_serial_interface();
+  reset_serial_state();
   settings::use_file_store(dir.file("settings.toml"));
   EXPECT_EQ(serial_load_settings(), 1);
   EXPECT_EQ(com_port_name(), name);

@@ -128,15 +128,15 @@ void SerialTest::SetUp() {
   clock::use_virtual_clock();
   settings::use_memory_store();
   ui::headless::reset();
-  reset_serial_interface();
-  reset_options();
+  reset_serial_state();
+  reset_options_state();
   stop_flag = 0;
   abort_flag = 0;
 }
 
 void SerialTest::TearDown() {
   ui::headless::reset();
-  reset_serial_interface();
+  reset_serial_state();
   clock::use_real_clock();
 }
 

@@ -71,7 +71,7 @@ class SettingsRun : public ::testing::Test {
     ui::headless::reset();
     ui::headless::set_answerer(
         [](ui::Window, const std::string&, const std::string&, unsigned) { return ui::IDOK; });
-    reset_options();
+    reset_options_state();
     reset_device_list_state();
     dir_ = fs::path(DZ_BINARY_DIR) / "test-settings-runs" /
            ::testing::UnitTest::GetInstance()->current_test_info()->name();

@@ -58,7 +58,7 @@ class NandModel : public ::testing::Test {
 
 TEST_F(NandModel, IdBytesOnOneLaneAndOnTwo) {
   NandArray one;
-  one.add(nand_samsung_f1(), 0, 0);
+  one.add(nand_samsung_f1, 0, 0);
   command(one, 0x90);
   address(one, 0);
   EXPECT_EQ(read(one), 0xFFECu);  // the high lane floats to the pull-up
@@ -68,8 +68,8 @@ TEST_F(NandModel, IdBytesOnOneLaneAndOnTwo) {
   EXPECT_EQ(read(one) & 0xFF, 0x40u);
 
   NandArray two;
-  two.add(nand_samsung_76(), 0, 0);
-  two.add(nand_samsung_76(), 0, 1);
+  two.add(nand_samsung_76, 0, 0);
+  two.add(nand_samsung_76, 0, 1);
   command(two, 0x90);
   address(two, 0);
   EXPECT_EQ(read(two), 0xECECu);
@@ -82,7 +82,7 @@ TEST_F(NandModel, IdBytesOnOneLaneAndOnTwo) {
 
 TEST_F(NandModel, LargePageProgramReadEraseWithSpareAndStatus) {
   NandArray a;
-  NandChip& chip = a.add(nand_samsung_f1(), 0, 0);
+  NandChip& chip = a.add(nand_samsung_f1, 0, 0);
   command(a, 0x80);
   large_address(a, 0, 70, 2);
   for (int i = 0; i < 2048; ++i) cycle(a, false, false, static_cast<std::uint16_t>(i & 0xFF));
@@ -131,7 +131,7 @@ TEST_F(NandModel, LargePageProgramReadEraseWithSpareAndStatus) {
 
 TEST_F(NandModel, SmallPagePointersAndFactoryMarks) {
   NandArray a;
-  NandChip& chip = a.add(nand_samsung_75(), 0, 0);
+  NandChip& chip = a.add(nand_samsung_75, 0, 0);
   chip.mark_bad(3);
   EXPECT_TRUE(chip.bad(3));
   // Read the spare of page 96 (block 3) from byte 5: the factory mark.
@@ -171,7 +171,7 @@ TEST_F(NandModel, SmallPagePointersAndFactoryMarks) {
 
 TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
   NandArray a;
-  NandChip& chip = a.add(nand_hynix_dc(), 0, 0);  // 262144 pages: row bits 18 and up must be 0
+  NandChip& chip = a.add(nand_hynix_dc, 0, 0);  // 262144 pages: row bits 18 and up must be 0
   const auto program = [&](std::uint32_t column, std::uint32_t row) {
     command(a, 0x80);
     address(a, column & 0xFF);
@@ -212,7 +212,7 @@ TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
 
   // Small pages with three row cycles (131072 pages): only bit 0 of the third is used.
   NandArray s;
-  NandChip& small = s.add(nand_samsung_76(), 0, 0);
+  NandChip& small = s.add(nand_samsung_76, 0, 0);
   command(s, 0x00);
   command(s, 0x80);
   address(s, 0);
@@ -229,7 +229,7 @@ TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
 
 TEST_F(NandModel, PartialProgramCountPerPageUntilErased) {
   NandArray a;
-  NandChip& chip = a.add(nand_samsung_75(), 0, 0);  // two programs per page
+  NandChip& chip = a.add(nand_samsung_75, 0, 0);  // two programs per page
   const auto program = [&](std::uint8_t column, std::uint8_t value) {
     command(a, 0x00);
     command(a, 0x80);
@@ -264,8 +264,8 @@ TEST_F(NandModel, PartialProgramCountPerPageUntilErased) {
 
 TEST_F(NandModel, InjectedFaultsAndChipSelects) {
   NandArray a;
-  NandChip& c0 = a.add(nand_hynix_dc(), 0, 0);
-  NandChip& c1 = a.add(nand_hynix_dc(), 1, 0);
+  NandChip& c0 = a.add(nand_hynix_dc, 0, 0);
+  NandChip& c1 = a.add(nand_hynix_dc, 1, 0);
   c1.faults().program_fail = true;
   command(a, 0x80, 1);
   large_address(a, 0, 5, 3, 1);

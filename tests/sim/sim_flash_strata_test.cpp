@@ -56,11 +56,11 @@ TEST_F(StrataModel, IdentifierAndCfiOfEachChip) {
   struct Case {
     const StrataChipType* type;
     std::uint32_t device, size_log2, buffer_log2, word_1f;
-  } cases[] = {{&strata_j3_128(), 0x18, 24, 5, 8},
-               {&strata_k3_128(), 0x8802, 24, 6, 8},
-               {&strata_p30b_128(), 0x881B, 24, 6, 8},
-               {&strata_p30b_256_1k(), 0x8922, 25, 10, 9},
-               {&strata_p33b_128(), 0x8821, 24, 6, 8}};
+  } cases[] = {{&strata_j3_128, 0x18, 24, 5, 8},
+               {&strata_k3_128, 0x8802, 24, 6, 8},
+               {&strata_p30b_128, 0x881B, 24, 6, 8},
+               {&strata_p30b_256_1k, 0x8922, 25, 10, 9},
+               {&strata_p33b_128, 0x8821, 24, 6, 8}};
   for (const auto& c : cases) {
     StrataBank bank(*c.type, 1, 0);
     write(bank, 0, 0x90);
@@ -79,7 +79,7 @@ TEST_F(StrataModel, IdentifierAndCfiOfEachChip) {
 }
 
 TEST_F(StrataModel, BufferedProgramOnlyClearsBitsAndHonoursTheBufferSize) {
-  StrataBank bank(strata_j3_128(), 1, 0);
+  StrataBank bank(strata_j3_128, 1, 0);
   EXPECT_EQ(buffer_program(bank, 0x100, {0x1234, 0xFF00}), 0x80u);
   write(bank, 0, 0xFF);
   EXPECT_EQ(read(bank, 0x100), 0x1234u);
@@ -100,7 +100,7 @@ TEST_F(StrataModel, BufferedProgramOnlyClearsBitsAndHonoursTheBufferSize) {
 }
 
 TEST_F(StrataModel, EraseTakesItsTimeOnTheVirtualClock) {
-  StrataBank bank(strata_p30b_128(), 1, 0);
+  StrataBank bank(strata_p30b_128, 1, 0);
   buffer_program(bank, 0x20000, {0x0000});
   write(bank, 0x20000, 0x20);
   write(bank, 0x20000, 0xD0);
@@ -118,7 +118,7 @@ TEST_F(StrataModel, EraseTakesItsTimeOnTheVirtualClock) {
 }
 
 TEST_F(StrataModel, LockBitsPerBlockAndTheJ3ClearAll) {
-  StrataBank p30(strata_p30b_128(), 1, 0);
+  StrataBank p30(strata_p30b_128, 1, 0);
   p30.lock_block(0x40000, true);
   write(p30, 0x40000, 0x90);
   EXPECT_EQ(read(p30, 0x40000 + 4), 1u);
@@ -132,7 +132,7 @@ TEST_F(StrataModel, LockBitsPerBlockAndTheJ3ClearAll) {
   write(p30, 0x40000, 0xD0);
   EXPECT_FALSE(p30.block_locked(0x40000));
 
-  StrataBank j3(strata_j3_128(), 1, 0);
+  StrataBank j3(strata_j3_128, 1, 0);
   j3.lock_block(0, true);
   j3.lock_block(0x20000, true);
   write(j3, 0, 0x60);
@@ -142,7 +142,7 @@ TEST_F(StrataModel, LockBitsPerBlockAndTheJ3ClearAll) {
 }
 
 TEST_F(StrataModel, TwoChipsFormAThirtyTwoBitBus) {
-  StrataBank bank(strata_k3_128(), 2, 2);
+  StrataBank bank(strata_k3_128, 2, 2);
   EXPECT_EQ(bank.size(), 32u << 20);
   write(bank, 0, 0x00900090, 2);
   EXPECT_EQ(read(bank, 0, 2), 0x00890089u);
@@ -161,7 +161,7 @@ TEST_F(StrataModel, TwoChipsFormAThirtyTwoBitBus) {
 }
 
 TEST_F(StrataModel, InjectedFaults) {
-  StrataBank bank(strata_k3_128(), 1, 0);
+  StrataBank bank(strata_k3_128, 1, 0);
   bank.faults().program_error = true;
   EXPECT_EQ(buffer_program(bank, 0, {0}), 0x90u);
   write(bank, 0, 0x50);
