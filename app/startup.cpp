@@ -8,9 +8,6 @@
 
 namespace dz {
 
-int port_driver_needed = 0;
-std::string startup_directory;
-
 namespace {
 constexpr std::size_t startup_directory_capacity = 256;  // including the terminator
 

@@ -9,10 +9,10 @@
 #include <span>
 
 #include "bscan/bus.h"
-#include "download/interface.h"
 #include "jtag/cable.h"
 #include "jtag/usb_adapter.h"
 #include "platform/debug.h"
+#include "state/process_state.h"
 
 namespace dz {
 

@@ -1,13 +1,11 @@
 #pragma once
 // Download interfaces: one record of operation slots per path to a module (JTAG, serial, USB,
-// Ethernet), in the fixed table `download_interfaces`, plus the flags and the target description
-// that the job, the detection dialog and the interfaces share.
-#include <atomic>
+// Ethernet), in the fixed table `download_interfaces`. The flags and the target description that
+// the job, the detection dialog and the interfaces share live in state/process_state.h.
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "platform/ui.h"
+#include "state/process_state.h"
 
 namespace dz {
 
@@ -40,20 +38,12 @@ inline constexpr int ethernet_interface_index = 3;
 extern const DownloadInterface download_interfaces[interface_count];
 
 // The shared no-op: does nothing and returns 1 (erase slot of the streaming interfaces, prepare
-// slot of the flash drivers).
-int noop_erase(std::uint32_t start, std::uint32_t length);
-int noop_prepare();
-
-extern std::atomic<int> selected_interface;  // record of the current job
-extern std::atomic<int> detect_interface;    // record whose detect the detection dialog runs
-extern std::atomic<int> stop_flag;           // set by the detection dialog's Abort
-extern std::atomic<int> abort_flag;          // set by the Download dialog's Abort
-
-// The target description: at most 511 characters, emptied at the start of every job, filled by
-// detection and flash probing, shown at the top of the Download dialog.
-void target_description_clear();
-void target_description_set(std::string_view text);     // replaces the contents
-void target_description_append(std::string_view text);  // cut at 511 characters
-std::string target_description();
+// slot of the flash drivers). Inline, so that the records need no library of the job.
+inline int noop_erase(std::uint32_t, std::uint32_t) {
+  return 1;
+}
+inline int noop_prepare() {
+  return 1;
+}
 
 }  // namespace dz

@@ -10,7 +10,7 @@
 #include <new>
 #include <vector>
 
-#include "app/detection_dialog.h"
+#include "download/detection_dialog.h"
 #include "download/flash_map.h"
 #include "download/interface.h"
 #include "download/options.h"
@@ -38,7 +38,6 @@ constexpr std::uint32_t fixed_ip_bytes = 12;  // bytes 4..7 address, 8..11 subne
 struct JobState {
   std::mutex lock;
   DownloadJob job;
-  std::string flash_failure_notes;
 };
 
 JobState& job_state() {
@@ -205,155 +204,207 @@ int stream_whole_file(ui::Window dlg, const DownloadJob& job, const DownloadInte
   return result;
 }
 
-// Section-wise transfer of a Windows CE image: record by record in 1 KiB pieces, or the image
-// assembled into one buffer written in 2 KiB pieces when the interface asks for whole blocks.
-int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInterface& record,
-                      const IpPatch& patch) {
-  BinImageHeader header;
-  auto table = std::make_unique<BinRecordTable>();
+// The state of one section-wise transfer: the image's record table (rewritten to one record in
+// whole-block mode), the piece buffer and what has been sent.
+struct SectionTransfer {
   BinImageReader reader;
-  int count = reader.open(job.image_path, header, *table);
-  if (count == 0) {
-    const std::string why = bin_image_error_text(reader.error());
-    if (!why.empty()) show_error("%s", why.c_str());
-    return 0;
-  }
-  auto& records = *table;
-  const int terminator = count - 1;  // the reader ends the table at its terminator
+  std::unique_ptr<BinRecordTable> table = std::make_unique<BinRecordTable>();
+  int count = 0;  // records in the table, the terminator included
+  std::uint32_t image_start = 0;
+  std::uint32_t covered = 0;  // bytes of the flash map (and of the buffer in whole-block mode)
+  bool whole_block = false;
+  std::vector<std::uint8_t> buffer;
+  std::uint64_t total = 0;  // data bytes of all records
+  std::uint64_t total_done = 0;
+  std::uint64_t section_done = 0;
+  int current = 0;  // the reader's record, or the one record in whole-block mode
+  ProgressClock progress;
 
-  const int verify = verify_after_write;
+  BinRecord& record(int index) { return (*table)[static_cast<std::size_t>(index)]; }
+};
+
+// Opens the image and reads its record table. False when it cannot (the reader's reason shown).
+bool open_sections(const DownloadJob& job, SectionTransfer& t) {
+  BinImageHeader header;
+  t.count = t.reader.open(job.image_path, header, *t.table);
+  if (t.count != 0) return true;
+  const std::string why = bin_image_error_text(t.reader.error());
+  if (!why.empty()) show_error("%s", why.c_str());
+  return false;
+}
+
+// Whole-block mode: every data record is read into one buffer of the image's span (at least the
+// first block), filled with 0xFF elsewhere; the table becomes that one record and the terminator.
+bool assemble_whole_image(const DownloadJob& job, SectionTransfer& t, std::uint32_t block_span) {
+  const int terminator = t.count - 1;  // the reader ends the table at its terminator
+  t.covered = std::max(job.image_length, block_span);
+  if (t.covered > whole_block_limit) {
+    show_error("Image Too Large (0x%.8x Bytes)", t.covered);
+    return false;
+  }
+  // Every data record must fall inside the buffer.
+  for (int i = 0; i < terminator; ++i) {
+    const BinRecord& r = t.record(i);
+    const std::uint64_t at = static_cast<std::uint32_t>(r.address - t.image_start);
+    if (r.length != 0 && at + r.length > t.covered) {
+      show_error("Image Record at 0x%.8x (Length 0x%.8x) Lies Outside the Image", r.address,
+                 r.length);
+      return false;
+    }
+  }
+  t.buffer.assign(t.covered, 0xFF);
+  while (t.reader.current_record() < terminator) {
+    const BinRecord& r = t.record(t.reader.current_record());
+    std::uint32_t address = 0;
+    std::uint32_t got = r.length;
+    t.reader.read_piece(t.buffer.data() + (r.address - t.image_start), address, got);
+    if (got == 0) {
+      show_error("Cannot Read Image File (%s)", job.image_path.c_str());
+      return false;
+    }
+  }
+  const std::uint32_t terminator_length = t.record(terminator).length;
+  t.record(0) = BinRecord{t.image_start, t.covered, 0xFFFFFFFF};
+  t.record(1) = BinRecord{0, terminator_length, 0};
+  t.count = 2;
+  return true;
+}
+
+// Sets up the piece buffer: the assembled image in whole-block mode, else one record piece.
+bool prepare_buffer(const DownloadJob& job, const DownloadInterface& record, SectionTransfer& t) {
+  t.image_start = job.image_start;
+  t.covered = job.image_length;
+  const std::uint32_t block_span = record.first_block_span ? record.first_block_span() : 0;
+  t.whole_block = block_span != 0;
+  try {
+    if (t.whole_block) return assemble_whole_image(job, t, block_span);
+    t.buffer.assign(section_buffer_size, 0xFF);
+    return true;
+  } catch (const std::bad_alloc&) {
+    show_error("Not Enough Memory for the Image (0x%.8x Bytes)", t.covered);
+    return false;
+  }
+}
+
+// Moves the records by the ROM offset when it applies, and shows the flash map of the image and
+// the section and total progress bars.
+void show_transfer_layout(ui::Window dlg, const DownloadJob& job, SectionTransfer& t) {
   const bool relocate = rom_offset_enable != 0 && job.is_bootloader == 0;
   const std::uint32_t offset = rom_offset;
-
-  std::uint32_t image_start = job.image_start;
-  const std::uint32_t block_span = record.first_block_span ? record.first_block_span() : 0;
-  const bool whole_block = block_span != 0;
-  std::uint32_t covered = job.image_length;
-  std::vector<std::uint8_t> buffer;
-  try {
-    if (whole_block) {
-      covered = std::max(job.image_length, block_span);
-      if (covered > whole_block_limit) {
-        show_error("Image Too Large (0x%.8x Bytes)", covered);
-        return 0;
-      }
-      // Every data record must fall inside the buffer.
-      for (int i = 0; i < terminator; ++i) {
-        const BinRecord& r = records[static_cast<std::size_t>(i)];
-        const std::uint64_t at = static_cast<std::uint32_t>(r.address - image_start);
-        if (r.length != 0 && at + r.length > covered) {
-          show_error("Image Record at 0x%.8x (Length 0x%.8x) Lies Outside the Image", r.address,
-                     r.length);
-          return 0;
-        }
-      }
-      buffer.assign(covered, 0xFF);
-      while (reader.current_record() < terminator) {
-        const BinRecord& r = records[static_cast<std::size_t>(reader.current_record())];
-        const std::uint32_t at = r.address - image_start;
-        std::uint32_t address = 0;
-        std::uint32_t got = r.length;
-        reader.read_piece(buffer.data() + at, address, got);
-        if (got == 0) {
-          show_error("Cannot Read Image File (%s)", job.image_path.c_str());
-          return 0;
-        }
-      }
-      const std::uint32_t terminator_length = records[static_cast<std::size_t>(terminator)].length;
-      records[0] = BinRecord{image_start, covered, 0xFFFFFFFF};
-      records[1] = BinRecord{0, terminator_length, 0};
-      count = 2;
-    } else {
-      buffer.assign(section_buffer_size, 0xFF);
-    }
-  } catch (const std::bad_alloc&) {
-    show_error("Not Enough Memory for the Image (0x%.8x Bytes)", covered);
-    return 0;
-  }
-
-  if (relocate) image_start += offset;
+  if (relocate) t.image_start += offset;
 
   set_stage(dlg, "Total Download:");
   ui::show(dlg, IDC_FLASH_MAP, true);
-  flash_map_build(image_start, covered);
-  std::uint64_t total = 0;
-  for (int i = 0; i < count - 1; ++i) {
-    BinRecord& r = records[static_cast<std::size_t>(i)];
+  flash_map_build(t.image_start, t.covered);
+  t.total = 0;
+  for (int i = 0; i < t.count - 1; ++i) {
+    BinRecord& r = t.record(i);
     if (relocate) r.address += offset;
     flash_map_mark(r.address, r.length, map_in_image);
-    total += r.length;
+    t.total += r.length;
   }
   flash_map_paint(dlg);
   ui::show(dlg, IDC_SECTION_TEXT, true);
   ui::show(dlg, IDC_SECTION_BAR, true);
-  ui::progress_range(dlg, IDC_TOTAL_BAR, clamp32(total));
+  ui::progress_range(dlg, IDC_TOTAL_BAR, clamp32(t.total));
+}
 
-  int current = whole_block ? 0 : reader.current_record();
+// Shows the section that starts now. False when there is none: the transfer is complete.
+bool show_section(ui::Window dlg, SectionTransfer& t) {
+  t.section_done = 0;
+  if (t.current < 0 || t.current >= t.count) return false;
+  const BinRecord& r = t.record(t.current);
+  if (is_terminator(r)) return false;
+  char text[96];
+  std::snprintf(text, sizeof text, "Section Starting at %.8x, Length %.8x:", r.address, r.length);
+  ui::set_text(dlg, IDC_SECTION_TEXT, text);
+  ui::progress_range(dlg, IDC_SECTION_BAR, r.length);
+  return true;
+}
+
+// The next piece: from the assembled buffer in whole-block mode, else read from the file (which
+// also moves `current` on). False when the file no longer holds it (the reason shown).
+bool next_piece(const DownloadJob& job, SectionTransfer& t, std::uint8_t*& piece,
+                std::uint32_t& address, std::uint32_t& length) {
+  if (t.whole_block) {
+    // The buffer position and the bytes done always agree: every piece is written whole.
+    piece = t.buffer.data() + t.total_done;
+    address = t.image_start + static_cast<std::uint32_t>(t.total_done);
+    length = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(t.covered - t.total_done, whole_block_piece_size));
+    t.current = 1;
+    return true;
+  }
+  piece = t.buffer.data();
+  address = t.image_start;
+  length = section_piece_size;
+  t.current = t.reader.read_piece(piece, address, length);
+  if (length != 0) return true;
+  show_error("Cannot Read Image File (%s)", job.image_path.c_str());  // changed since the scan
+  return false;
+}
+
+// Writes one piece (with the fixed-IP bytes that fall into it), verifies it when asked, and
+// marks both on the flash map. False when the interface refused (the reason shown).
+bool write_piece(ui::Window dlg, const DownloadInterface& record, const IpPatch& patch, bool verify,
+                 std::uint8_t* piece, std::uint32_t address, std::uint32_t length) {
+  apply_ip_patch(patch, piece, address, length);
+  if (record.write(piece, address, length) == 0) {
+    show_error("Writing Flash");
+    return false;
+  }
+  clock::sleep_ms(1);
+  flash_map_mark(address, length, map_written);
+  flash_map_paint(dlg);
+  if (verify) {
+    if (record.verify(piece, address, length) == 0) {
+      show_error("Verifying Flash");
+      return false;
+    }
+    flash_map_mark(address, length, map_verified);
+    flash_map_paint(dlg);
+  }
+  clock::sleep_ms(1);
+  return true;
+}
+
+void show_progress(ui::Window dlg, SectionTransfer& t, std::uint32_t piece_length) {
+  t.section_done += piece_length;
+  t.total_done += piece_length;
+  std::uint32_t elapsed = 0;
+  if (!t.progress.due(elapsed)) return;
+  ui::progress_pos(dlg, IDC_SECTION_BAR, clamp32(t.section_done));
+  ui::progress_pos(dlg, IDC_TOTAL_BAR, clamp32(t.total_done));
+  ui::set_text(dlg, IDC_TIME_TEXT, progress_text(elapsed, t.total, t.total_done));
+}
+
+// Section-wise transfer of a Windows CE image: record by record in 1 KiB pieces, or the image
+// assembled into one buffer written in 2 KiB pieces when the interface asks for whole blocks.
+int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInterface& record,
+                      const IpPatch& patch) {
+  SectionTransfer t;
+  if (!open_sections(job, t)) return 0;
+  const bool verify = verify_after_write != 0;
+  if (!prepare_buffer(job, record, t)) return 0;
+  show_transfer_layout(dlg, job, t);
+
+  t.current = t.whole_block ? 0 : t.reader.current_record();
   int shown = -1;
-  std::uint64_t section_done = 0;
-  std::uint64_t total_done = 0;
-  ProgressClock progress;
   for (;;) {
-    if (current != shown) {
-      section_done = 0;
-      if (current < 0 || current >= count) break;
-      const BinRecord& r = records[static_cast<std::size_t>(current)];
-      if (is_terminator(r)) break;  // transfer complete
-      char text[96];
-      std::snprintf(text, sizeof text, "Section Starting at %.8x, Length %.8x:", r.address,
-                    r.length);
-      ui::set_text(dlg, IDC_SECTION_TEXT, text);
-      ui::progress_range(dlg, IDC_SECTION_BAR, r.length);
-      shown = current;
+    if (t.current != shown) {
+      if (!show_section(dlg, t)) break;  // transfer complete
+      shown = t.current;
     }
     do {
-      std::uint8_t* piece = buffer.data();
-      std::uint32_t piece_address = image_start;
-      std::uint32_t piece_length = 0;
-      if (whole_block) {
-        // The buffer position and the bytes done always agree: every piece is written whole.
-        piece = buffer.data() + total_done;
-        piece_address = image_start + static_cast<std::uint32_t>(total_done);
-        piece_length = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(covered - total_done, whole_block_piece_size));
-        current = 1;
-      } else {
-        piece_length = section_piece_size;
-        current = reader.read_piece(piece, piece_address, piece_length);
-        if (piece_length == 0) {  // the file changed since it was scanned
-          show_error("Cannot Read Image File (%s)", job.image_path.c_str());
-          return 0;
-        }
-      }
+      std::uint8_t* piece = nullptr;
+      std::uint32_t address = 0;
+      std::uint32_t length = 0;
+      if (!next_piece(job, t, piece, address, length)) return 0;
+      if (!write_piece(dlg, record, patch, verify, piece, address, length)) return 0;
+      show_progress(dlg, t, length);
+    } while (t.whole_block && t.total_done < t.covered);
 
-      apply_ip_patch(patch, piece, piece_address, piece_length);
-      if (record.write(piece, piece_address, piece_length) == 0) {
-        show_error("Writing Flash");
-        return 0;
-      }
-      clock::sleep_ms(1);
-      flash_map_mark(piece_address, piece_length, map_written);
-      flash_map_paint(dlg);
-      if (verify != 0) {
-        if (record.verify(piece, piece_address, piece_length) == 0) {
-          show_error("Verifying Flash");
-          return 0;
-        }
-        flash_map_mark(piece_address, piece_length, map_verified);
-        flash_map_paint(dlg);
-      }
-      clock::sleep_ms(1);
-      section_done += piece_length;
-      total_done += piece_length;
-      std::uint32_t elapsed = 0;
-      if (progress.due(elapsed)) {
-        ui::progress_pos(dlg, IDC_SECTION_BAR, clamp32(section_done));
-        ui::progress_pos(dlg, IDC_TOTAL_BAR, clamp32(total_done));
-        ui::set_text(dlg, IDC_TIME_TEXT, progress_text(elapsed, total, total_done));
-      }
-    } while (whole_block && total_done < covered);
-
-    if (current == bin_end_marker || abort_flag != 0) break;
+    if (t.current == bin_end_marker || abort_flag != 0) break;
   }
   return 1;
 }
@@ -411,8 +462,8 @@ int start_download_job(ui::Window owner, int interface_index, const std::string&
     auto& s = job_state();
     std::lock_guard guard(s.lock);
     s.job = DownloadJob{interface_index, path, is_raw, start, length, is_bootloader};
-    s.flash_failure_notes.clear();
   }
+  flash_failure_notes_clear();
   selected_interface = interface_index;
   target_description_clear();
 
@@ -448,26 +499,6 @@ int start_download_job(ui::Window owner, int interface_index, const std::string&
 const DownloadJob& current_job() {
   // Written only by start_download_job before any thread of the job starts.
   return job_state().job;
-}
-
-void flash_failure_notes_clear() {
-  auto& s = job_state();
-  std::lock_guard guard(s.lock);
-  s.flash_failure_notes.clear();
-}
-
-void flash_failure_notes_append(std::string_view text) {
-  auto& s = job_state();
-  std::lock_guard guard(s.lock);
-  constexpr std::size_t limit = 511;
-  const std::size_t room = limit - std::min(limit, s.flash_failure_notes.size());
-  s.flash_failure_notes.append(text.substr(0, room));
-}
-
-std::string flash_failure_notes() {
-  auto& s = job_state();
-  std::lock_guard guard(s.lock);
-  return s.flash_failure_notes;
 }
 
 }  // namespace dz

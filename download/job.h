@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/ui.h"
+#include "state/process_state.h"
 
 namespace dz {
 
@@ -25,10 +26,5 @@ int start_download_job(ui::Window owner, int interface_index, const std::string&
 
 // The parameters of the running (or last) job.
 const DownloadJob& current_job();
-
-// Flash failure notes collected in production-test mode (the StrataFlash probe's erase).
-void flash_failure_notes_clear();
-void flash_failure_notes_append(std::string_view text);
-std::string flash_failure_notes();
 
 }  // namespace dz

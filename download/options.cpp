@@ -10,7 +10,6 @@ std::atomic<std::uint32_t> fixed_subnet{0xFFFFFF00};
 std::atomic<int> fast_boot{0};
 std::atomic<int> rom_offset_enable{0};
 std::atomic<std::uint32_t> rom_offset{0xF2020000};
-std::atomic<int> test_mode_flag{0};
 
 void reset_options_state() {
   verify_after_write = 0;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "state/process_state.h"
+
 namespace dz {
 
 extern std::atomic<int> verify_after_write;      // Verify check box, copied at download start
@@ -16,10 +18,4 @@ extern std::atomic<std::uint32_t> rom_offset;    // default 0xF2020000
 // Puts every option back to its default (between tests).
 void reset_options_state();
 
-}  // namespace dz
-
-namespace dz {
-// Production test mode: 0 until the test dialog initialises, then 1 (the StrataFlash probe then
-// also erases the first block of each chip select).
-extern std::atomic<int> test_mode_flag;
 }  // namespace dz

@@ -9,10 +9,9 @@
 #include "bscan/bus.h"
 #include "bscan/cpu.h"
 #include "download/interface.h"
-#include "download/job.h"
-#include "download/options.h"
 #include "flash/flash_message.h"
 #include "platform/clock.h"
+#include "state/process_state.h"
 
 namespace dz {
 

@@ -5,13 +5,16 @@
 #include <cstring>
 #include <string>
 
-#include "app/startup.h"
 #include "jtag/cable.h"
 #include "platform/debug.h"
 #include "platform/port_io.h"
 #include "platform/ui.h"
 
 namespace dz {
+
+int port_driver_needed = 0;
+std::string startup_directory;
+
 namespace {
 
 constexpr const char* driver_service = "GIVEIO";

@@ -1,7 +1,7 @@
 // The Device Detection dialog on its own: caption, outcomes, Abort, the connection help.
 #include <thread>
 
-#include "app/detection_dialog.h"
+#include "download/detection_dialog.h"
 #include "tests/download/job_fixture.h"
 
 namespace dz::testing {

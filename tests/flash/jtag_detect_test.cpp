@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "app/detection_dialog.h"
+#include "download/detection_dialog.h"
 #include "platform/port_io.h"
 #include "platform/thread.h"
 #include "resources/resource.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/detection_dialog.h"
+#include "download/detection_dialog.h"
 #include "platform/port_io.h"
 #include "platform/thread.h"
 #include "resources/resource.h"

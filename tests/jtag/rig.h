@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
 #include "jtag/cable.h"
+#include "jtag/lpt.h"
 #include "platform/clock.h"
 #include "platform/port_io.h"
 #include "platform/ui_headless.h"

@@ -1,5 +1,5 @@
 // The Device Detection dialog and its connection help.
-#include "app/detection_dialog.h"
+#include "download/detection_dialog.h"
 
 #include <cstdio>
 
