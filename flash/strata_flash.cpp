@@ -275,6 +275,48 @@ int strata_erase(std::uint32_t start, std::uint32_t length) {
   return 1;
 }
 
+namespace {
+
+// Asks for the write buffer at `block` until every chip grants it; false (and a message) on a
+// time-out or an error status.
+bool request_write_buffer(std::uint32_t block) {
+  const std::uint32_t requested = clock::tick_ms();
+  strata_write(block, cmd_write_buffer);
+  std::uint32_t status = strata_read(block);
+  while (!is_ready(status)) {
+    if (elapsed_since(requested) > wait_limit_ms) {
+      flash_error("Timeout while waiting for new WriteBuffer (address: 0x%x, status: 0x%x)", block,
+                  status);
+      return false;
+    }
+    strata_write(block, cmd_write_buffer);
+    status = strata_read(block);
+  }
+  if (status != ready_bits()) {
+    flash_error("Error during BufferWriteRequest (address: 0x%x, status: 0x%x)", block, status);
+    return false;
+  }
+  return true;
+}
+
+// Waits for the programming of a confirmed buffer at `block`; false (and a message) unless it
+// ends ready without an error bit.
+bool await_buffer_program(std::uint32_t block) {
+  const std::uint32_t ready = ready_bits();
+  const std::uint32_t confirmed = clock::tick_ms();
+  std::uint32_t status = strata_read(block);
+  // Once every chip is ready its status no longer changes: stop polling then.
+  while (status != ready && !is_ready(status) && elapsed_since(confirmed) <= wait_limit_ms)
+    status = strata_read(block);
+  if (status != ready) {
+    flash_error("Error during BufferWrite (address: 0x%x, status: 0x%x)", block, status);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
   if (length == 0) return 1;
   const std::uint64_t begin = translate(address);
@@ -285,7 +327,6 @@ int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32
   }
   const std::uint32_t width = strata.strata_bus_width;
   const std::uint32_t chunk_bytes = width * strata.strata_buffer_words;
-  const std::uint32_t ready = ready_bits();
   const std::uint32_t count_scale = width == 4 ? 65537 : 1;
   // Chunks are aligned to the write buffer, so none crosses an erase block or a chip select;
   // each is commanded at its own address, inside its own block.
@@ -297,22 +338,7 @@ int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32
     const std::uint32_t n = static_cast<std::uint32_t>((chunk_end - word) / width);
     const std::uint32_t block = strata_bus_address(static_cast<std::uint32_t>(word));
 
-    const std::uint32_t requested = clock::tick_ms();
-    strata_write(block, cmd_write_buffer);
-    std::uint32_t status = strata_read(block);
-    while (!is_ready(status)) {
-      if (elapsed_since(requested) > wait_limit_ms) {
-        flash_error("Timeout while waiting for new WriteBuffer (address: 0x%x, status: 0x%x)",
-                    block, status);
-        return 0;
-      }
-      strata_write(block, cmd_write_buffer);
-      status = strata_read(block);
-    }
-    if (status != ready) {
-      flash_error("Error during BufferWriteRequest (address: 0x%x, status: 0x%x)", block, status);
-      return 0;
-    }
+    if (!request_write_buffer(block)) return 0;
     strata_write(block, (n - 1) * count_scale);
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::uint64_t at = word + std::uint64_t{i} * width;
@@ -321,16 +347,7 @@ int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32
     }
     strata_write(block, cmd_confirm);
     clock::sleep_ms(100);
-
-    const std::uint32_t confirmed = clock::tick_ms();
-    status = strata_read(block);
-    // Once every chip is ready its status no longer changes: stop polling then.
-    while (status != ready && !is_ready(status) && elapsed_since(confirmed) <= wait_limit_ms)
-      status = strata_read(block);
-    if (status != ready) {
-      flash_error("Error during BufferWrite (address: 0x%x, status: 0x%x)", block, status);
-      return 0;
-    }
+    if (!await_buffer_program(block)) return 0;
     word += std::uint64_t{n} * width;
   }
   return 1;
