@@ -26,6 +26,18 @@ void reset_nand_state() {
 
 namespace {
 
+// NAND commands (each sent in both lanes).
+constexpr std::uint32_t cmd_read_id = 0x90;
+constexpr std::uint32_t cmd_read = 0x00;              // also the data-area pointer (small pages)
+constexpr std::uint32_t cmd_read_second_half = 0x01;  // small pages: from byte 256
+constexpr std::uint32_t cmd_read_spare = 0x50;        // small pages: the spare area
+constexpr std::uint32_t cmd_read_confirm = 0x30;      // large pages
+constexpr std::uint32_t cmd_program = 0x80;
+constexpr std::uint32_t cmd_program_confirm = 0x10;
+constexpr std::uint32_t cmd_erase = 0x60;
+constexpr std::uint32_t cmd_erase_confirm = 0xD0;
+constexpr std::uint32_t cmd_read_status = 0x70;
+
 constexpr std::uint32_t image_address_base = 0x4C000000;
 constexpr std::uint32_t large_unit = 2048;
 constexpr std::uint32_t small_unit = 512;
@@ -87,13 +99,13 @@ void read_units(std::uint32_t a, std::uint32_t spare, std::uint32_t count, std::
                 std::uint8_t* out, std::uint32_t capacity) {
   nand_cycle(a, nand_select);
   if (g.nand_large_page)
-    command(0x00);
+    command(cmd_read);
   else if (spare)
-    command(0x50);  // small pages: the spare area has its own pointer command
+    command(cmd_read_spare);  // small pages: the spare area has its own pointer command
   else
-    command((a & 0x100) ? 0x01 : 0x00);
+    command((a & 0x100) ? cmd_read_second_half : cmd_read);
   send_address(a, spare);
-  if (g.nand_large_page) command(0x30);
+  if (g.nand_large_page) command(cmd_read_confirm);
   bs_wait_ready();
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint32_t v = nand_cycle(0, nand_read);
@@ -109,8 +121,8 @@ int program_unit(const std::uint8_t* data, std::uint64_t a, const Lane& lane) {
   const std::uint32_t bus_a = bus_offset(a, w);
   const std::uint32_t status_mask = w == 2 ? 0x101 : 1;
   nand_cycle(bus_a, nand_select);
-  if (!g.nand_large_page) command(0x00);  // the data area, whatever pointer a read left
-  command(0x80);
+  if (!g.nand_large_page) command(cmd_read);  // the data area, whatever pointer a read left
+  command(cmd_program);
   send_address(bus_a, 0);
 
   std::array<std::uint8_t, 64> spare;
@@ -134,13 +146,13 @@ int program_unit(const std::uint8_t* data, std::uint64_t a, const Lane& lane) {
     const std::uint32_t v = w == 2 ? spare[2 * i] | (spare[2 * i + 1] << 8) : spare[i] | idle_lane;
     nand_cycle(v, nand_data);
   }
-  command(0x10);
+  command(cmd_program_confirm);
   if (!bs_wait_ready()) {
     nand_cycle(0, nand_deselect);
     flash_error("Timeout while waiting for PageWrite Completion");
     return 0;
   }
-  command(0x70);
+  command(cmd_read_status);
   const std::uint32_t s = nand_cycle(0, nand_read);
   nand_cycle(0, nand_deselect);
   if (s & status_mask) {
@@ -245,6 +257,99 @@ std::uint32_t nand_block_size_at(std::uint32_t) {
   return g.nand_large_page ? g.nand_block_size : 16384 * g.nand_bus_bytes;
 }
 
+namespace {
+
+// Reads the five ID values (16 bits each: both lanes).
+void read_id(std::uint32_t (&id)[5]) {
+  nand_cycle(0, nand_select);
+  command(cmd_read_id);
+  address(0);
+  for (auto& v : id) v = nand_cycle(0, nand_read) & 0xFFFF;
+  nand_cycle(0, nand_deselect);
+}
+
+// The maker record of a maker byte; nullptr (and a message) when no chip answered.
+const NandMaker* identify_maker(std::uint32_t maker) {
+  if (maker == 0x00 || maker == 0xFF) {
+    flash_error("Unknown Flash Manufacturer (0x%08x)", maker);
+    return nullptr;
+  }
+  for (const NandMaker& m : nand_makers)
+    if (m.id == maker) return &m;
+  return &nand_unknown_maker;
+}
+
+const NandDevice* identify_device(std::uint32_t device) {
+  for (const NandDevice& d : nand_devices)
+    if (d.id == device) return &d;
+  flash_error("Unknown Flash Type (0x%08x)", device);
+  return nullptr;
+}
+
+// Per-chip sizes before the bus width doubles them.
+struct ChipGeometry {
+  std::uint32_t page = 0, block = 0, cs0 = 0, cs1 = 0;
+};
+
+// Fills the page kind, row bytes and spare size and returns the per-chip sizes; the fourth and
+// fifth ID bytes give a large-page chip's page and block size and (for some makers) its size.
+ChipGeometry chip_geometry(const NandMaker& maker, const NandDevice& device, std::uint32_t i4,
+                           std::uint32_t i5) {
+  g.nand_row_bytes = device.row_bytes;
+  if (!(device.flags & nand_large)) {
+    g.nand_large_page = 0;
+    g.nand_spare_size = 16;
+    return {small_unit, 16384, device.chip_size, 0};
+  }
+  g.nand_large_page = 1;
+  g.nand_spare_size = 64;
+  const bool size_in_id = maker.flags & nand_size_in_id;
+  const std::uint32_t id_size = (0x800000u << ((i5 >> 4) & 7)) << ((i5 >> 2) & 3);
+  ChipGeometry c{1024u << (i4 & 3), 65536u << ((i4 >> 4) & 3), size_in_id ? id_size : 0, 0};
+  if ((device.flags & nand_dual_die) && !(maker.flags & nand_single_die_dc)) {
+    c.cs0 = size_in_id ? id_size : device.chip_size;
+    c.cs1 = device.chip_size;
+    nand_cs1_start = device.chip_size;
+  }
+  return c;
+}
+
+// The program unit, the page code and the table page are laid out for 2048-byte pages on one
+// 8-bit chip per chip select; other large-page arrangements would program wrong bytes.
+bool arrangement_supported(const ChipGeometry& c) {
+  if (g.nand_large_page && c.page != large_unit) {
+    flash_error("NAND page size %u is not supported", unsigned(c.page));
+    return false;
+  }
+  if (g.nand_large_page && g.nand_bus_bytes == 2) {
+    flash_error("Two 8-bit large-page NAND chips side by side are not supported");
+    return false;
+  }
+  return true;
+}
+
+// Sets the sizes on the bus: two chips side by side double everything but the per-chip values.
+void set_bus_geometry(ChipGeometry c) {
+  g.nand_first_span = c.block - c.page;
+  g.nand_chip_page_size = c.page;
+  if (g.nand_bus_bytes == 2) c.cs0 *= 2, c.cs1 *= 2, c.block *= 2, c.page *= 2;
+  g.nand_block_size = c.block;
+  g.nand_page_size = c.page;
+  g.nand_cs0_size = c.cs0;
+  g.nand_cs1_size = c.cs1;
+  g.nand_total_size = c.cs0 + c.cs1;
+}
+
+void describe_flash() {
+  char line[128];
+  std::snprintf(line, sizeof line, "%s NAND Flash: %dBit (CS0: %dMB, CS1: %dMB)\r\n",
+                nand_maker_names[g.nand_maker], int(g.nand_bus_bytes * 8),
+                int(g.nand_cs0_size >> 20), int(g.nand_cs1_size >> 20));
+  target_description_append(line);
+}
+
+}  // namespace
+
 int nand_probe() {
   if (cpu_type != cpu_pxa320 && cpu_type != cpu_pxa300 && cpu_type != cpu_pxa310) return 0;
   g.nand_cs0_size = g.nand_cs1_size = g.nand_total_size = 0;
@@ -253,91 +358,18 @@ int nand_probe() {
   bs_set_pin_enable(73, 1);
   bs_set_pin_output(73, 1);
 
-  nand_cycle(0, nand_select);
-  command(0x90);
-  address(0);
   std::uint32_t id[5];
-  for (auto& v : id) v = nand_cycle(0, nand_read) & 0xFFFF;
-  nand_cycle(0, nand_deselect);
-
+  read_id(id);
   g.nand_bus_bytes = ((id[0] >> 8) & 0xFF) == (id[0] & 0xFF) ? 2 : 1;
-  const std::uint32_t maker = id[0] & 0xFF;
-  switch (maker) {
-    case 0x00:
-    case 0xFF:
-      flash_error("Unknown Flash Manufacturer (0x%08x)", maker);
-      return 0;
-    case 0xEC:
-      g.nand_maker = 0;
-      break;
-    case 0xAD:
-      g.nand_maker = 1;
-      break;
-    case 0x92:
-      g.nand_maker = 2;
-      break;
-    case 0x01:
-      g.nand_maker = 3;
-      break;
-    default:
-      g.nand_maker = 4;
-      break;
-  }
-  const bool size_from_id = g.nand_maker == 0 || g.nand_maker == 2 || g.nand_maker == 3;
-  const std::uint32_t i4 = id[3] & 0xFF, i5 = id[4] & 0xFF;
-  const std::uint32_t id_size = (0x800000u << ((i5 >> 4) & 7)) << ((i5 >> 2) & 3);
-  std::uint32_t page = 0, block = 0, cs0 = 0, cs1 = 0;
-  const std::uint32_t device = id[1] & 0xFF;
-  switch (device) {
-    case 0x75:
-    case 0x76:
-      g.nand_large_page = 0;
-      g.nand_row_bytes = device == 0x75 ? 2 : 3;
-      page = 512, block = 16384, g.nand_spare_size = 16;
-      cs0 = device == 0x75 ? 0x2000000 : 0x4000000;
-      break;
-    case 0xF1:
-    case 0xD3:
-    case 0xDA:
-    case 0xDC:
-      g.nand_large_page = 1;
-      g.nand_row_bytes = device == 0xF1 ? 2 : 3;
-      page = 1024u << (i4 & 3), block = 65536u << ((i4 >> 4) & 3), g.nand_spare_size = 64;
-      cs0 = size_from_id ? id_size : 0;
-      if (device == 0xDC && g.nand_maker != 0) {
-        cs0 = cs1 = 0x20000000;
-        nand_cs1_start = 0x20000000;
-        if (size_from_id) cs0 = id_size;
-      }
-      break;
-    default:
-      flash_error("Unknown Flash Type (0x%08x)", device);
-      return 0;
-  }
-  // The program unit, the page code and the table page are laid out for 2048-byte pages on one
-  // 8-bit chip per chip select; other large-page arrangements would program wrong bytes.
-  if (g.nand_large_page && page != large_unit) {
-    flash_error("NAND page size %u is not supported", unsigned(page));
-    return 0;
-  }
-  if (g.nand_large_page && g.nand_bus_bytes == 2) {
-    flash_error("Two 8-bit large-page NAND chips side by side are not supported");
-    return 0;
-  }
-  g.nand_first_span = block - page;
-  g.nand_chip_page_size = page;
-  if (g.nand_bus_bytes == 2) cs0 *= 2, cs1 *= 2, block *= 2, page *= 2;
-  g.nand_block_size = block;
-  g.nand_page_size = page;
-  g.nand_cs0_size = cs0;
-  g.nand_cs1_size = cs1;
-  g.nand_total_size = cs0 + cs1;
-
-  char line[128];
-  std::snprintf(line, sizeof line, "%s NAND Flash: %dBit (CS0: %dMB, CS1: %dMB)\r\n",
-                nand_maker_names[g.nand_maker], int(g.nand_bus_bytes * 8), int(cs0 >> 20),
-                int(cs1 >> 20));
-  target_description_append(line);
+  const NandMaker* maker = identify_maker(id[0] & 0xFF);
+  if (!maker) return 0;
+  g.nand_maker = maker->index;
+  const NandDevice* device = identify_device(id[1] & 0xFF);
+  if (!device) return 0;
+  const ChipGeometry chip = chip_geometry(*maker, *device, id[3] & 0xFF, id[4] & 0xFF);
+  if (!arrangement_supported(chip)) return 0;
+  set_bus_geometry(chip);
+  describe_flash();
   return 1;
 }
 
@@ -453,14 +485,14 @@ int nand_block_erase(std::uint32_t offset) {
   std::uint32_t mask = 1;
   if (g.nand_bus_bytes == 2) offset /= 2, mask = 0x101;
   nand_cycle(offset, nand_select);
-  command(0x60);
+  command(cmd_erase);
   send_row(row_of(offset));
-  command(0xD0);
+  command(cmd_erase_confirm);
   if (!bs_wait_ready()) {
     flash_error("Timeout while erasing FLASH");
     return 0;
   }
-  command(0x70);
+  command(cmd_read_status);
   const std::uint32_t s = nand_cycle(0, nand_read);
   if (s & mask) flash_error("FlashErase returned (%x)", s);
   nand_cycle(0, nand_deselect);
@@ -513,7 +545,15 @@ std::uint32_t nand_first_block_span() {
   return g.nand_large_page ? g.nand_block_size - g.nand_page_size : g.nand_first_span;
 }
 
-const FlashDriver nand_flash_driver{"NAND Flash", nand_probe,  noop_prepare, nand_erase,
-                                    nand_write,   nand_verify, nand_finish,  nand_first_block_span};
+const FlashDriver nand_flash_driver{
+    .name = "NAND Flash",
+    .probe = nand_probe,
+    .prepare = noop_prepare,
+    .erase = nand_erase,
+    .write = nand_write,
+    .verify = nand_verify,
+    .finish = nand_finish,
+    .first_block_span = nand_first_block_span,
+};
 
 }  // namespace dz

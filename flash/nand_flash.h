@@ -34,6 +34,45 @@ void reset_nand_state();
 inline constexpr const char* nand_maker_names[5] = {"Samsung", "Hynix", "EON", "Spansion",
                                                     "Unknown"};
 
+// Maker flags: the fifth ID byte gives the chip size; the 4-Gbit device 0xDC is one chip on
+// chip select 0 (other makers' are two 2-Gbit dies, one per chip select).
+enum NandMakerFlag : std::uint8_t { nand_size_in_id = 1, nand_single_die_dc = 2 };
+
+struct NandMaker {
+  std::uint8_t id;     // low byte of the first ID value
+  std::uint8_t index;  // into nand_maker_names
+  std::uint8_t flags;  // NandMakerFlag
+};
+
+// Makers that are known by name; any other (but 0x00 and 0xFF: nobody answers) is "Unknown".
+inline constexpr NandMaker nand_makers[] = {
+    {0xEC, 0, nand_size_in_id | nand_single_die_dc},  // Samsung
+    {0xAD, 1, 0},                                     // Hynix
+    {0x92, 2, nand_size_in_id},                       // EON
+    {0x01, 3, nand_size_in_id},                       // Spansion
+};
+inline constexpr NandMaker nand_unknown_maker{0, 4, 0};
+
+// Device flags: large pages (page and block size from the fourth ID byte, 64 spare bytes);
+// two dies, each `chip_size` bytes, on chip selects 0 and 1 unless the maker says one die.
+enum NandDeviceFlag : std::uint8_t { nand_large = 1, nand_dual_die = 2 };
+
+struct NandDevice {
+  std::uint8_t id;          // low byte of the second ID value
+  std::uint8_t flags;       // NandDeviceFlag
+  std::uint8_t row_bytes;   // row address bytes
+  std::uint32_t chip_size;  // small pages: the chip; dual die: each die; else from the ID
+};
+
+inline constexpr NandDevice nand_devices[] = {
+    {0x75, 0, 2, 0x2000000},                            // 256 Mbit, small pages
+    {0x76, 0, 3, 0x4000000},                            // 512 Mbit, small pages
+    {0xF1, nand_large, 2, 0},                           // 1 Gbit
+    {0xD3, nand_large, 3, 0},                           // 8 Gbit
+    {0xDA, nand_large, 3, 0},                           // 2 Gbit
+    {0xDC, nand_large | nand_dual_die, 3, 0x20000000},  // 4 Gbit
+};
+
 extern const FlashDriver nand_flash_driver;
 
 int nand_probe();

@@ -4,6 +4,7 @@
 #include "flash/strata_flash.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "bscan/bus.h"
@@ -92,25 +93,23 @@ std::uint32_t strata_block_size(std::uint32_t offset) {
   const std::uint32_t main_block = strata.strata_bus_width * 65536;
   // Each chip select carries its own chips, so each has its own parameter blocks.
   const std::uint32_t within = offset < strata.cs0_size ? offset : offset - strata.cs0_size;
-  const bool bottom_parameters = strata.strata_family == 2 || strata.strata_family == 4;
-  if (bottom_parameters && within < main_block) return strata.strata_bus_width * 16384;
+  if (strata.bottom_parameters && within < main_block) return strata.strata_bus_width * 16384;
   return main_block;
 }
 
-int strata_probe() {
-  if (cpu_type != cpu_pxa270) return 0;
-  strata.cs0_size = strata.cs1_size = strata.flash_total_size = 0;
-  // A mask or buffer size left by an earlier probe must not shape this one.
-  strata.strata_data_mask = 0xFFFFFFFF;
-  strata.strata_buffer_words = 32;
-  strata.erased_begin = strata.erased_end = 0;
+namespace {
 
-  // Let the bus settle: rounds that read the manufacturer on both halves count one, others two.
+// Lets the bus settle: rounds that read the manufacturer on both halves count one, others two.
+void settle_bus() {
   for (std::uint32_t counter = 0; counter < 1000;) {
     strata_write(0, cmd_read_id);
     counter += strata_read(0) == 0x00890089 ? 1 : 2;
   }
+}
 
+// Bus width and data mask from the manufacturer code in one or both halves; false (and a
+// message) when no Intel chip answers.
+bool identify_bus_width() {
   strata_write(0, cmd_read_id);
   const std::uint32_t maker = strata_read(0);
   if (maker == 0x00890089) {
@@ -121,60 +120,53 @@ int strata_probe() {
     strata.strata_data_mask = 0xFFFF;
   } else {
     flash_error("Unknown Flash Manufacturer (0x%08x)", maker);
-    return 0;
+    return false;
   }
+  return true;
+}
 
-  const std::uint32_t device = strata_read(word_address(0, 1)) & 0xFFFF;
-  switch (device) {
-    case 0x0017:
-    case 0x0018:
-    case 0x0019:
-      strata.strata_family = 0;
-      break;
-    case 0x8801:
-    case 0x8802:
-    case 0x8803:
-      strata.strata_family = 1;
-      break;
-    case 0x881A:
-    case 0x881B:
-    case 0x891C:
-    case 0x8922:
-      strata.strata_family = 2;
-      break;
-    case 0x8820:
-    case 0x8821:
-      strata.strata_family = 4;
-      break;
-    default:
-      flash_error("Unknown Flash Type (0x%08x)", device);
-      return 0;
-  }
+// The device record of the chip in identifier mode, or nullptr (and a message).
+const StrataDevice* identify_device() {
+  const std::uint32_t code = strata_read(word_address(0, 1)) & 0xFFFF;
+  for (const StrataDevice& device : strata_devices)
+    if (device.id == code) return &device;
+  flash_error("Unknown Flash Type (0x%08x)", code);
+  return nullptr;
+}
 
+// Chip-select 0 size and write-buffer words from the CFI query data.
+void read_cfi_geometry(const StrataDevice& device) {
   strata_write(0, cmd_cfi_query);
   strata.cs0_size = 1u << (strata_read(word_address(0, 0x27)) & 0x1F);
-  if (strata.strata_family == 2 && (strata_read(word_address(0, 0x1F)) & 0xFFFF) == 9)
+  if (device.buffer == StrataBufferSource::cfi_0x1f_large &&
+      (strata_read(word_address(0, 0x1F)) & 0xFFFF) == 9)
     strata.strata_buffer_words = 512;
   // Never load more words than the chip's own write buffer holds (CFI: log2 of its bytes).
   const std::uint32_t buffer_log2 = strata_read(word_address(0, 0x2A)) & 0xFFFF;
   if (buffer_log2 >= 2 && buffer_log2 <= 16)
     strata.strata_buffer_words = std::min(strata.strata_buffer_words, (1u << buffer_log2) / 2);
   if (strata.strata_bus_width == 4) strata.cs0_size *= 2;
+}
 
+// Chip select 1 holds flash of the same kind when it answers with the manufacturer code.
+void probe_cs1() {
   strata_write(0, cmd_read_array);
   strata_write(strata_cs1_base, cmd_read_id);
   strata.cs1_size = (strata_read(strata_cs1_base) & 0xFFFF) == 0x0089 ? strata.cs0_size : 0;
   strata.flash_total_size = strata.cs0_size + strata.cs1_size;
+}
 
+void describe_flash() {
   char line[128];
   std::snprintf(line, sizeof line,
                 "Flash Type: Intel StrataFlash %s %dBit (CS0: %dMB, CS1: %dMB)\r\n",
                 strata_family_names[strata.strata_family], int(strata.strata_bus_width * 8),
                 int(strata.cs0_size / 1048576), int(strata.cs1_size / 1048576));
   target_description_append(line);
-  strata_write(strata_cs1_base, cmd_read_array);
+}
 
-  if (!test_mode_flag.load()) return 1;
+// Test mode: the first block of each chip select must erase.
+int test_erase() {
   int result = 1;
   if (!strata_erase_block(0)) {
     flash_failure_notes_append("Cannot erase Flash on CS0");
@@ -185,6 +177,29 @@ int strata_probe() {
     result = 0;
   }
   return result;
+}
+
+}  // namespace
+
+int strata_probe() {
+  if (cpu_type != cpu_pxa270) return 0;
+  strata.cs0_size = strata.cs1_size = strata.flash_total_size = 0;
+  // A mask or buffer size left by an earlier probe must not shape this one.
+  strata.strata_data_mask = 0xFFFFFFFF;
+  strata.strata_buffer_words = 32;
+  strata.erased_begin = strata.erased_end = 0;
+
+  settle_bus();
+  if (!identify_bus_width()) return 0;
+  const StrataDevice* device = identify_device();
+  if (!device) return 0;
+  strata.strata_family = device->family;
+  strata.bottom_parameters = device->bottom_parameters;
+  read_cfi_geometry(*device);
+  probe_cs1();
+  describe_flash();
+  strata_write(strata_cs1_base, cmd_read_array);
+  return test_mode_flag.load() ? test_erase() : 1;
 }
 
 int strata_erase_block(std::uint32_t a) {
@@ -259,6 +274,48 @@ int strata_erase(std::uint32_t start, std::uint32_t length) {
   return 1;
 }
 
+namespace {
+
+// Asks for the write buffer at `block` until every chip grants it; false (and a message) on a
+// time-out or an error status.
+bool request_write_buffer(std::uint32_t block) {
+  const std::uint32_t requested = clock::tick_ms();
+  strata_write(block, cmd_write_buffer);
+  std::uint32_t status = strata_read(block);
+  while (!is_ready(status)) {
+    if (elapsed_since(requested) > wait_limit_ms) {
+      flash_error("Timeout while waiting for new WriteBuffer (address: 0x%x, status: 0x%x)", block,
+                  status);
+      return false;
+    }
+    strata_write(block, cmd_write_buffer);
+    status = strata_read(block);
+  }
+  if (status != ready_bits()) {
+    flash_error("Error during BufferWriteRequest (address: 0x%x, status: 0x%x)", block, status);
+    return false;
+  }
+  return true;
+}
+
+// Waits for the programming of a confirmed buffer at `block`; false (and a message) unless it
+// ends ready without an error bit.
+bool await_buffer_program(std::uint32_t block) {
+  const std::uint32_t ready = ready_bits();
+  const std::uint32_t confirmed = clock::tick_ms();
+  std::uint32_t status = strata_read(block);
+  // Once every chip is ready its status no longer changes: stop polling then.
+  while (status != ready && !is_ready(status) && elapsed_since(confirmed) <= wait_limit_ms)
+    status = strata_read(block);
+  if (status != ready) {
+    flash_error("Error during BufferWrite (address: 0x%x, status: 0x%x)", block, status);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length) {
   if (length == 0) return 1;
   const std::uint64_t begin = translate(address);
@@ -269,7 +326,6 @@ int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32
   }
   const std::uint32_t width = strata.strata_bus_width;
   const std::uint32_t chunk_bytes = width * strata.strata_buffer_words;
-  const std::uint32_t ready = ready_bits();
   const std::uint32_t count_scale = width == 4 ? 65537 : 1;
   // Chunks are aligned to the write buffer, so none crosses an erase block or a chip select;
   // each is commanded at its own address, inside its own block.
@@ -281,22 +337,7 @@ int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32
     const std::uint32_t n = static_cast<std::uint32_t>((chunk_end - word) / width);
     const std::uint32_t block = strata_bus_address(static_cast<std::uint32_t>(word));
 
-    const std::uint32_t requested = clock::tick_ms();
-    strata_write(block, cmd_write_buffer);
-    std::uint32_t status = strata_read(block);
-    while (!is_ready(status)) {
-      if (elapsed_since(requested) > wait_limit_ms) {
-        flash_error("Timeout while waiting for new WriteBuffer (address: 0x%x, status: 0x%x)",
-                    block, status);
-        return 0;
-      }
-      strata_write(block, cmd_write_buffer);
-      status = strata_read(block);
-    }
-    if (status != ready) {
-      flash_error("Error during BufferWriteRequest (address: 0x%x, status: 0x%x)", block, status);
-      return 0;
-    }
+    if (!request_write_buffer(block)) return 0;
     strata_write(block, (n - 1) * count_scale);
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::uint64_t at = word + std::uint64_t{i} * width;
@@ -305,16 +346,7 @@ int strata_write_buffer(std::uint8_t* buffer, std::uint32_t address, std::uint32
     }
     strata_write(block, cmd_confirm);
     clock::sleep_ms(100);
-
-    const std::uint32_t confirmed = clock::tick_ms();
-    status = strata_read(block);
-    // Once every chip is ready its status no longer changes: stop polling then.
-    while (status != ready && !is_ready(status) && elapsed_since(confirmed) <= wait_limit_ms)
-      status = strata_read(block);
-    if (status != ready) {
-      flash_error("Error during BufferWrite (address: 0x%x, status: 0x%x)", block, status);
-      return 0;
-    }
+    if (!await_buffer_program(block)) return 0;
     word += std::uint64_t{n} * width;
   }
   return 1;
@@ -352,7 +384,14 @@ int strata_finish() {
 }
 
 const FlashDriver strata_flash_driver{
-    "Strata Flash",      strata_probe,  noop_prepare,  strata_erase,
-    strata_write_buffer, strata_verify, strata_finish, nullptr};
+    .name = "Strata Flash",
+    .probe = strata_probe,
+    .prepare = noop_prepare,
+    .erase = strata_erase,
+    .write = strata_write_buffer,
+    .verify = strata_verify,
+    .finish = strata_finish,
+    .first_block_span = nullptr,
+};
 
 }  // namespace dz

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <random>
 
+#include "bscan/bus.h"
 #include "flash/bad_block_table.h"
 #include "flash/nand_ecc.h"
 #include "tests/flash/ecc_reference.h"
@@ -356,6 +357,67 @@ TEST_F(NandJob, ProbeOrderPrefersNandAndNoFlashFailsOpen) {
   EXPECT_THAT(box_texts(), Contains("Unknown Flash Manufacturer (0x000000ff)"));
   EXPECT_EQ(box_texts().back(), "Initializing Interface\r\n");
 }
+
+}  // namespace
+}  // namespace dz::testing
+
+namespace dz::testing {
+namespace {
+
+// One chip of the given ID bytes on NAND chip select 0 of a PXA320, probed through the driver:
+// the maker and device tables decide the name, the chip-select sizes or the refusal.
+struct ProbeCase {
+  sim::NandChipType chip;
+  int found;
+  const char* text;  // the target description line, or the message box
+};
+
+const ProbeCase probe_cases[] = {
+    // Samsung's 4 Gbit chip is one die: its size comes from the fifth ID byte.
+    {{"K9F4G08", {0xEC, 0xDC, 0x10, 0x95, 0x54}, 2048, 64, 64, 4096, 3, 25, 250, 2000, 4},
+     1,
+     "Samsung NAND Flash: 8Bit (CS0: 512MB, CS1: 0MB)\r\n"},
+    // Other makers' are two dies, one per chip select; EON's first takes the size of its ID.
+    {{"EON-DC", {0x92, 0xDC, 0x10, 0x95, 0x44}, 2048, 64, 64, 4096, 3, 25, 250, 2000, 4},
+     1,
+     "EON NAND Flash: 8Bit (CS0: 256MB, CS1: 512MB)\r\n"},
+    {{"S34ML01G1", {0x01, 0xF1, 0x00, 0x95, 0x40}, 2048, 64, 64, 1024, 2, 25, 250, 2000, 4},
+     1,
+     "Spansion NAND Flash: 8Bit (CS0: 128MB, CS1: 0MB)\r\n"},
+    {{"MT29F4G08", {0x2C, 0xDC, 0x90, 0x95, 0x54}, 2048, 64, 64, 4096, 3, 25, 250, 2000, 4},
+     1,
+     "Unknown NAND Flash: 8Bit (CS0: 512MB, CS1: 512MB)\r\n"},
+    // Hynix gives no size the driver reads.
+    {{"HY27UH088G2", {0xAD, 0xD3, 0x10, 0x95, 0x44}, 2048, 64, 64, 8192, 3, 25, 250, 2000, 4},
+     1,
+     "Hynix NAND Flash: 8Bit (CS0: 0MB, CS1: 0MB)\r\n"},
+    {{"unknown", {0xEC, 0x99, 0x00, 0x95, 0x40}, 2048, 64, 64, 1024, 2, 25, 250, 2000, 4},
+     0,
+     "Unknown Flash Type (0x00000099)"},
+};
+
+class NandProbe : public FlashJobTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(NandProbe, MakerAndDeviceTablesDecideTheGeometry) {
+  const ProbeCase& c = probe_cases[GetParam()];
+  module_ = std::make_unique<sim::JtagModule>(sim::CpuModel::pxa320);
+  module_->nand().add(c.chip, 0, 0);
+  module_->install();
+  ASSERT_EQ(jtag_open_cable(), 1);
+  jtag_reset_tap(1);
+  ASSERT_EQ(cpu_identify(), 1u);
+  target_description_clear();  // only the flash line is of interest here
+  bs_start();
+  EXPECT_EQ(nand_probe(), c.found);
+  jtag_close_cable();
+  if (c.found)
+    EXPECT_EQ(target_description(), c.text);
+  else
+    EXPECT_THAT(box_texts(), ElementsAre(c.text));
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, NandProbe,
+                         ::testing::Range<std::size_t>(0, std::size(probe_cases)));
 
 }  // namespace
 }  // namespace dz::testing
