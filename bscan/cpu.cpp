@@ -485,7 +485,7 @@ std::uint32_t cpu_identify() {
 
   cpu_type = cpu->type;
   jtag_ir_length = cpu->ir_length;
-  if (cpu->fast_usb_clock && jtag_speed_hz == 0 && (jtag_interface == 4 || jtag_interface == 5))
+  if (cpu->fast_usb_clock && jtag_speed_hz == 0 && is_usb_adapter(jtag_interface))
     usb_init_device(0);  // 6 MHz; the processor allows it, the result does not matter
   apply_map(cpu->map);
   apply_presets(cpu->presets);
