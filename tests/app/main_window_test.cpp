@@ -54,7 +54,7 @@ TEST_F(ShellTest, DescribesImagesAndRawFiles) {
     EXPECT_EQ(ui::text(main, IDC_IMAGE_LENGTH), "0x00000bb8 (2 KB)");
     EXPECT_FALSE(ui::is_read_only(main, IDC_IMAGE_START));
 
-    type_file(main, IDC_IMAGE_FILE, (dir_ / "missing.bin").string());
+    type_file(main, IDC_IMAGE_FILE, (dir_.path() / "missing.bin").string());
     EXPECT_FALSE(ui::is_enabled(main, IDC_IMAGE_DOWNLOAD));
     EXPECT_EQ(ui::text(main, IDC_IMAGE_TYPE), "");
     EXPECT_EQ(ui::text(main, IDC_IMAGE_LENGTH), "");
@@ -106,7 +106,7 @@ TEST_F(ShellTest, DownloadAddsNewNamesAtTopIgnoringCase) {
     command(main, IDC_BOOT_DOWNLOAD);
     EXPECT_THAT(items(main, IDC_BOOT_FILE), ElementsAre(fresh, "other.bin", image));
   });
-  EXPECT_EQ(stored_text("Bootloader0"), (dir_ / "fresh.bin").string());
+  EXPECT_EQ(stored_text("Bootloader0"), (dir_.path() / "fresh.bin").string());
 }
 
 TEST_F(ShellTest, ElevenDownloadsKeepElevenEntriesAndSaveTen) {

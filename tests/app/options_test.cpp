@@ -110,7 +110,7 @@ TEST_F(ShellTest, AboutShowsTheVersionAndClosesOnlyWithOk) {
 }
 
 TEST_F(ShellTest, SettingsRoundTripThroughTheTomlFile) {
-  const std::string path = (dir_ / "settings.toml").string();
+  const std::string path = (dir_.path() / "settings.toml").string();
   settings::use_file_store(path);
   shell_recorder().detect_answers = 0;
   with_main([&](ui::Window main) {

@@ -1,11 +1,9 @@
 #pragma once
-// Runs the main window on the headless host while the test acts as the user on a second thread.
+// Runs the main window on the shared fixture (headless host, virtual clock, memory settings store)
+// while the test acts as the user on a second thread.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,43 +17,15 @@
 #include "resources/resource.h"
 #include "tests/app/test_interfaces.h"
 #include "tests/image/image_builder.h"
+#include "tests/support/host_fixture.h"
 
 namespace dz::testing {
 
-struct SeenBox {
-  std::string text, caption;
-  unsigned flags = 0;
-};
-
-class ShellTest : public ::testing::Test {
+class ShellTest : public test::HostTest {
  protected:
   void SetUp() override {
-    ui::headless::reset();
-    clock::use_virtual_clock();
-    reset_options_state();
-    settings::use_memory_store();
+    HostTest::SetUp();
     reset_shell_recorder();
-    reset_main_window_state();
-    abort_flag = 0;
-    stop_flag = 0;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("dz_app_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    ui::headless::set_answerer(
-        [this](ui::Window, const std::string& text, const std::string& caption, unsigned flags) {
-          std::lock_guard guard(lock_);
-          boxes_.push_back({text, caption, flags});
-          return ui::IDOK;
-        });
-  }
-
-  void TearDown() override {
-    ui::headless::reset();
-    clock::use_real_clock();
-    settings::use_memory_store();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   // Opens the main window, runs `user` with it on another thread, then closes it with command 2.
@@ -106,11 +76,7 @@ class ShellTest : public ::testing::Test {
   }
 
   std::string write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    std::filesystem::path path = dir_ / name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    return dir_.write(name, bytes);
   }
   std::string image_file(const std::string& name, std::uint32_t start, std::uint32_t length) {
     std::vector<ImageRecord> records = {{start, std::vector<std::uint8_t>(length, 0x5A)}};
@@ -139,15 +105,6 @@ class ShellTest : public ::testing::Test {
     ASSERT_TRUE(key);
     ASSERT_TRUE(key->write_dword(name, value));
   }
-
-  std::vector<SeenBox> boxes() {
-    std::lock_guard guard(lock_);
-    return boxes_;
-  }
-
-  std::filesystem::path dir_;
-  std::mutex lock_;
-  std::vector<SeenBox> boxes_;
 };
 
 }  // namespace dz::testing

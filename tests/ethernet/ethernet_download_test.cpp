@@ -42,7 +42,7 @@ class EthernetDownload : public EthernetTest {
                               static_cast<std::uint32_t>(bytes.size()), 0);
   }
   bool box_contains(std::string_view text) {
-    for (const auto& b : boxes())
+    for (const auto& b : box_lines())
       if (b.find(text) != std::string::npos) return true;
     return false;
   }
@@ -61,7 +61,7 @@ TEST_P(EthernetSizes, FileArrivesBitExactAndModuleJumps) {
   fast_download = GetParam().fast ? 1 : 0;
   auto bytes = random_bytes(GetParam().size, 7 + static_cast<std::uint32_t>(GetParam().size));
   EXPECT_EQ(download(bytes), 1);
-  EXPECT_TRUE(boxes().empty()) << boxes().front();
+  EXPECT_TRUE(box_lines().empty()) << box_lines().front();
   EXPECT_EQ(module.block_size(), 1024u);
   EXPECT_TRUE(module.transfer_complete());
   EXPECT_EQ(module.received_file(), bytes);
@@ -97,7 +97,7 @@ TEST_F(EthernetDownload, PlainAcknowledgementGives512ByteBlocks) {
     EXPECT_EQ(module.data_packets(), 100000 / 512 + 1);
   }
   EXPECT_EQ(module.jump_commands(), 2);
-  EXPECT_TRUE(boxes().empty());
+  EXPECT_TRUE(box_lines().empty());
 }
 
 // Lost and repeated packets and acknowledgements in both directions: the file still arrives
@@ -115,7 +115,7 @@ TEST_F(EthernetDownload, LossAndDuplicationDeliverBitExact) {
     fast_download = fast;
     auto bytes = random_bytes(256 * 1024 + 77, 5);
     EXPECT_EQ(download(bytes), 1);
-    ASSERT_TRUE(boxes().empty()) << "fast " << fast << ": " << boxes().front();
+    ASSERT_TRUE(box_lines().empty()) << "fast " << fast << ": " << box_lines().front();
     EXPECT_TRUE(module.transfer_complete());
     EXPECT_EQ(module.received_file(), bytes) << "fast " << fast;
     // A late acknowledgement may answer the jump before the module has taken the command.
@@ -134,7 +134,7 @@ TEST_F(EthernetDownload, EleventhUnansweredSendFails) {
     auto& module = start_module(c);
     tftp_state().ack_wait_ms = 10;
     fast_download = fast;
-    boxes_.clear();
+    clear_boxes();
     EXPECT_EQ(download(random_bytes(700, 1)), 0);
     EXPECT_EQ(module.data_packets(), 11) << "fast " << fast;
     EXPECT_TRUE(box_contains("Maximum retries reached when trying to send packed 1\r\n"));
@@ -150,7 +150,7 @@ TEST_F(EthernetDownload, WrongBlockNumberEndsTransferAtOnce) {
     c.wrong_ack_block = 3;
     auto& module = start_module(c);
     fast_download = fast;
-    boxes_.clear();
+    clear_boxes();
     EXPECT_EQ(download(random_bytes(20 * 1024 + 5, 2)), 0);
     EXPECT_TRUE(
         box_contains("ACK TFTP packet hadn't appropriate sequence number(Expected:3, Got:103)\r\n"))
@@ -181,7 +181,7 @@ TEST_F(EthernetDownload, MissingFinalAcknowledgementsFailTheJob) {
     auto& module = start_module(c);
     tftp_state().ack_wait_ms = 10;
     fast_download = k.fast;
-    boxes_.clear();
+    clear_boxes();
     auto bytes = random_bytes(fifty_blocks, 31);
     EXPECT_EQ(download(bytes), 0) << "fast " << k.fast << " from " << k.drop_from;
     EXPECT_TRUE(
@@ -206,7 +206,7 @@ TEST_F(EthernetDownload, WrongAcknowledgementOfTheFinalBlockFailsTheJob) {
       c.wrong_final_ack = true;
       auto& module = start_module(c);
       fast_download = fast;
-      boxes_.clear();
+      clear_boxes();
       EXPECT_EQ(download(random_bytes(size, 32)), 0) << size << " fast " << fast;
       EXPECT_TRUE(box_contains(
           "ACK TFTP packet hadn't appropriate sequence number(Expected:51, Got:151)\r\n"))
@@ -234,7 +234,7 @@ TEST_F(EthernetDownload, StrayAcknowledgementOfALaterBlockFailsTheJob) {
     c.stray_ack_block = k.block;
     auto& module = start_module(c);
     fast_download = k.fast;
-    boxes_.clear();
+    clear_boxes();
     EXPECT_EQ(download(random_bytes(fifty_blocks, 33)), 0) << "fast " << k.fast << " " << k.after;
     EXPECT_TRUE(box_contains(std::string("ACK TFTP packet hadn't appropriate sequence number") +
                              k.message + "\r\n"))
@@ -275,8 +275,8 @@ TEST_F(EthernetDownload, RfcOptionLayoutEndsStartWithoutMessageOfItsOwn) {
   auto& module = start_module(c);
   EXPECT_EQ(download(random_bytes(3000, 4)), 0);
   EXPECT_EQ(module.data_packets(), 0);
-  ASSERT_EQ(boxes().size(), 1u);
-  EXPECT_EQ(boxes()[0], "Error: Initializing Interface\r\n");
+  ASSERT_EQ(box_lines().size(), 1u);
+  EXPECT_EQ(box_lines()[0], "Error: Initializing Interface\r\n");
 }
 
 TEST_F(EthernetDownload, UnansweredWriteRequestIsReported) {
@@ -285,10 +285,10 @@ TEST_F(EthernetDownload, UnansweredWriteRequestIsReported) {
   start_module(c);
   tftp_state().ack_wait_ms = 50;
   EXPECT_EQ(download(random_bytes(3000, 4)), 0);
-  ASSERT_EQ(boxes().size(), 2u);
-  EXPECT_EQ(boxes()[0],
+  ASSERT_EQ(box_lines().size(), 2u);
+  EXPECT_EQ(box_lines()[0],
             "Error: Windows Sockets error 0: Couldn't receive ACK for initial TFTP socket.\r\n");
-  EXPECT_EQ(boxes()[1], "Error: Initializing Interface\r\n");
+  EXPECT_EQ(box_lines()[1], "Error: Initializing Interface\r\n");
 }
 
 TEST_F(EthernetDownload, OnlyTheSelectedModuleIsTakenUnlessAllAreAccepted) {
@@ -321,14 +321,14 @@ TEST_F(EthernetDownload, DetectionShowsSelectedNameAndStopsOnAbort) {
   EXPECT_EQ(download(random_bytes(10, 1)), 0);
   aborter.join();
   EXPECT_EQ(hint, "Reset the device NOBODY to start download.");
-  EXPECT_TRUE(boxes().empty());
+  EXPECT_TRUE(box_lines().empty());
 }
 
 TEST_F(EthernetDownload, BootmePortInUseEndsDetectionAfterOneMessage) {
   udp::Socket squatter = udp::Socket::create();
   ASSERT_TRUE(squatter.bind(udp::Address{udp::any_ip, loader_port_}));
   EXPECT_EQ(download(random_bytes(10, 1)), 0);
-  auto shown = boxes();
+  auto shown = box_lines();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_NE(shown[0].find("Couldn't bind bootme socket.\r\n"), std::string::npos);
   EXPECT_EQ(shown[0].rfind("Error: Windows Sockets error ", 0), 0u);
@@ -358,8 +358,8 @@ TEST_F(EthernetDownload, UnansweredJumpTimesOutAfter200Seconds) {
   closer.join();
   EXPECT_EQ(module.received_file(), bytes);
   EXPECT_EQ(module.jump_commands(), 1);
-  ASSERT_EQ(boxes().size(), 1u);
-  EXPECT_EQ(boxes()[0], "Error: Timeout waiting for EDBG_CMD_JUMPING ACK\r\n");
+  ASSERT_EQ(box_lines().size(), 1u);
+  EXPECT_EQ(box_lines()[0], "Error: Timeout waiting for EDBG_CMD_JUMPING ACK\r\n");
   EXPECT_FALSE(tftp_state().socket_open);
 }
 
@@ -398,7 +398,7 @@ TEST_F(EthernetDownload, AnyDatagramAnswersTheJump) {
   stop = 1;
   server.join();
   EXPECT_EQ(jumps.load(), 1);
-  EXPECT_TRUE(boxes().empty());
+  EXPECT_TRUE(box_lines().empty());
   EXPECT_EQ(tftp_state().block_number.load(), 0);
 }
 

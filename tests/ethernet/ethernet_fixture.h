@@ -1,12 +1,9 @@
 #pragma once
-// Shared set-up of the Ethernet tests: a fresh discovery and transfer state, an in-memory
-// settings store, the headless host with message boxes recorded, and simulated modules on
+// The Ethernet tests on the shared fixture, on real time (socket waits), with simulated modules on
 // loopback ports that the loader is pointed at.
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +16,7 @@
 #include "platform/udp.h"
 #include "platform/ui_headless.h"
 #include "sim/ethernet_module.h"
+#include "tests/support/host_fixture.h"
 
 namespace dz::test {
 
@@ -29,49 +27,21 @@ inline std::uint16_t free_udp_port() {
   return s.local_address().port;
 }
 
-inline std::vector<std::uint8_t> random_bytes(std::size_t n, std::uint32_t seed) {
-  std::mt19937 random(seed);
-  std::vector<std::uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-  return bytes;
-}
-
-class EthernetTest : public ::testing::Test {
+class EthernetTest : public HostTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(net::startup());  // Windows Sockets, as program entry does
-    clock::use_real_clock();
-    settings::use_memory_store();
-    ui::headless::reset();
-    reset_device_list_state();
-    reset_tftp_state();
-    stop_flag = 0;
-    abort_flag = 0;
+    HostTest::SetUp();
+    clock::use_real_clock();  // socket waits run on real time
     debug_echo_flag = 0;
     loader_port_ = free_udp_port();
     ASSERT_NE(loader_port_, 0);
     udp::set_edbg_ports(loader_port_, 0);
-    ui::headless::set_answerer(
-        [this](ui::Window, const std::string& text, const std::string& caption, unsigned) {
-          std::lock_guard lock(mutex_);
-          boxes_.push_back(caption + ": " + text);
-          return ui::IDOK;
-        });
-    debug::set_sink([this](std::string_view line) {
-      std::lock_guard lock(mutex_);
-      debug_lines_.emplace_back(line);
-    });
   }
 
   void TearDown() override {
     modules_.clear();
-    reset_device_list_state();
-    reset_tftp_state();
-    udp::set_edbg_ports(0, 0);
-    debug::set_sink(nullptr);
-    ui::headless::reset();
-    clock::use_real_clock();
-    debug_echo_flag = 1;
+    HostTest::TearDown();
     net::cleanup();
   }
 
@@ -87,26 +57,8 @@ class EthernetTest : public ::testing::Test {
     return *modules_.back();
   }
 
-  std::vector<std::string> boxes() {
-    std::lock_guard lock(mutex_);
-    return boxes_;
-  }
-  std::vector<std::string> debug_lines() {
-    std::lock_guard lock(mutex_);
-    return debug_lines_;
-  }
-  int count_lines(std::string_view text) {
-    int n = 0;
-    for (const auto& l : debug_lines())
-      if (l.find(text) != std::string::npos) ++n;
-    return n;
-  }
-
   std::uint16_t loader_port_ = 0;
   std::vector<std::unique_ptr<sim::EthernetModule>> modules_;
-  std::mutex mutex_;
-  std::vector<std::string> boxes_;
-  std::vector<std::string> debug_lines_;
 };
 
 }  // namespace dz::test

@@ -139,7 +139,7 @@ TEST_F(ForeignPeer, OnlyTheAnnouncedModuleReceivesTheImage) {
     EXPECT_EQ(raced.file(), bytes) << "fast " << fast;
     EXPECT_EQ(raced.rogue_packets(), 0);
     EXPECT_EQ(raced.jumps(), 1);
-    EXPECT_TRUE(boxes().empty()) << boxes().front();
+    EXPECT_TRUE(box_lines().empty()) << box_lines().front();
     EXPECT_GE(count_lines("Ignored a datagram from 127.0.0.2:"), 1);
   }
 }
@@ -151,8 +151,8 @@ TEST_F(ForeignPeer, AnswerFromAnotherHostDoesNotStartTheTransfer) {
   tftp_state().ack_wait_ms = 100;
   EXPECT_EQ(tftp_start(ui::no_window), 0);
   EXPECT_FALSE(tftp_state().socket_open);
-  ASSERT_EQ(boxes().size(), 1u);
-  EXPECT_EQ(boxes()[0],
+  ASSERT_EQ(box_lines().size(), 1u);
+  EXPECT_EQ(box_lines()[0],
             "Error: Windows Sockets error 0: Couldn't receive ACK for initial TFTP socket.\r\n");
   EXPECT_EQ(raced.rogue_packets(), 0);
 }
@@ -177,8 +177,8 @@ TEST_F(ForeignPeer, AnotherHostCannotAnswerTheJump) {
   }
   closer.join();
   EXPECT_EQ(raced.jumps(), 1);
-  ASSERT_EQ(boxes().size(), 1u);
-  EXPECT_EQ(boxes()[0], "Error: Timeout waiting for EDBG_CMD_JUMPING ACK\r\n");
+  ASSERT_EQ(box_lines().size(), 1u);
+  EXPECT_EQ(box_lines()[0], "Error: Timeout waiting for EDBG_CMD_JUMPING ACK\r\n");
 }
 
 }  // namespace

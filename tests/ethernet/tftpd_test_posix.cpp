@@ -34,7 +34,7 @@ class TftpdUpload : public EthernetTest {
     EXPECT_EQ(tftp_finish(), 1);
     reset_tftp_state();
     EXPECT_EQ(server_.read_uploaded(bytes.size()), bytes);
-    EXPECT_TRUE(boxes().empty());
+    EXPECT_TRUE(box_lines().empty());
   }
 
   TftpdPeer server_;

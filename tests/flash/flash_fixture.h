@@ -1,11 +1,10 @@
 #pragma once
 // Runs download jobs through the real JTAG record against a simulated module (processor, flash,
-// parallel cable) on the headless host and the virtual clock, and keeps what the user saw.
+// parallel cable) on the shared fixture (headless host, virtual clock, boxes recorded).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,48 +19,22 @@
 #include "jtag/cable.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/port_io.h"
 #include "platform/ui_headless.h"
 #include "sim/jtag_module.h"
 #include "tests/image/image_builder.h"
+#include "tests/support/host_fixture.h"
 
 namespace dz::testing {
 
-struct Box {
-  std::string text;
-  std::string caption;
-};
+using test::Box;
 
-class FlashJobTest : public ::testing::Test {
+class FlashJobTest : public test::HostTest {
  protected:
-  void SetUp() override {
-    ui::headless::reset();
-    clock::use_virtual_clock();
-    reset_options_state();
-    abort_flag = 0;
-    stop_flag = 0;
-    test_mode_flag = 0;
-    jtag_interface = 0;
-    reset_strata_state();
-    reset_nand_state();
-    target_description_clear();
-    ui::headless::set_answerer(
-        [this](ui::Window, const std::string& text, const std::string& caption, unsigned flags) {
-          std::lock_guard guard(lock_);
-          boxes_.push_back({text, caption});
-          if (flags & ui::MB_YESNO) return answer_yes_ ? ui::IDYES : ui::IDNO;
-          return ui::IDOK;
-        });
-    debug::set_sink([this](std::string_view line) {
-      std::lock_guard guard(lock_);
-      debug_lines_.emplace_back(line);
-    });
-  }
-
   void TearDown() override {
+    port_io::release();  // while the module behind the port still exists
     module_.reset();
-    debug::set_sink(nullptr);
-    ui::headless::reset();
-    clock::use_real_clock();
+    HostTest::TearDown();
   }
 
   sim::JtagModule& use_module(const std::string& name) {
@@ -83,20 +56,6 @@ class FlashJobTest : public ::testing::Test {
                               static_cast<std::uint32_t>(info.file_size), 0);
   }
 
-  std::vector<Box> boxes() {
-    std::lock_guard guard(lock_);
-    return boxes_;
-  }
-  std::vector<std::string> box_texts() {
-    std::vector<std::string> out;
-    for (const auto& b : boxes()) out.push_back(b.text);
-    return out;
-  }
-  std::vector<std::string> debug_lines() {
-    std::lock_guard guard(lock_);
-    return debug_lines_;
-  }
-
   // The image's bytes as they should lie in flash from its start (0xFF between records).
   static std::vector<std::uint8_t> expected_flash(std::uint32_t start, std::uint32_t length,
                                                   const std::vector<ImageRecord>& records) {
@@ -114,14 +73,7 @@ class FlashJobTest : public ::testing::Test {
     return bytes;
   }
 
-  TempDir dir_;
   std::unique_ptr<sim::JtagModule> module_;
-  bool answer_yes_ = false;
-
- private:
-  std::mutex lock_;
-  std::vector<Box> boxes_;
-  std::vector<std::string> debug_lines_;
 };
 
 }  // namespace dz::testing

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace dz::testing {
 
 struct ImageRecord {
@@ -67,33 +69,6 @@ inline std::vector<ImageRecord> random_records(std::mt19937& rng, std::uint32_t 
   return records;
 }
 
-// A folder that is removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("dz-test-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
-    const auto file = path_ / name;
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return file.string();
-  }
-  std::string path(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using test::TempDir;
 
 }  // namespace dz::testing

@@ -29,23 +29,18 @@ const DownloadInterface download_interfaces[interface_count] = {
 
 namespace {
 
-using test::EventLog;
-using test::TempDir;
-
 const std::string ready_text(reinterpret_cast<const char*>(serial_ready_sequence.data()),
                              serial_ready_sequence.size());
 
 class SerialJob : public test::SerialTest {
  protected:
   void SetUp() override {
-    SerialTest::SetUp();
-    log = std::make_unique<EventLog>();
+    HostTest::SetUp();
     DZ_REQUIRE_PTY();
   }
   void TearDown() override {
     module.reset();
-    log.reset();
-    SerialTest::TearDown();
+    HostTest::TearDown();
   }
 
   void start_module(sim::SerialBootloaderConfig config) {
@@ -59,7 +54,7 @@ class SerialJob : public test::SerialTest {
   std::string raw_file(std::size_t size, std::uint32_t seed,
                        sim::SerialBootloaderConfig config = {}) {
     data = test::random_bytes(size, seed);
-    const std::string path = dir.file("raw.nb0");
+    const std::string path = dir_.file("raw.nb0");
     test::write_file(path, data);
     config.expected = data;
     if (config.split_pause_ms == sim::SerialBootloaderConfig{}.split_pause_ms) {
@@ -74,10 +69,8 @@ class SerialJob : public test::SerialTest {
                               0);
   }
 
-  std::string echoed() const { return log->appended(IDD_DOWNLOAD, IDC_MONITOR_OUTPUT); }
+  std::string echoed() { return appended(IDD_DOWNLOAD, IDC_MONITOR_OUTPUT); }
 
-  TempDir dir;
-  std::unique_ptr<EventLog> log;
   std::unique_ptr<sim::SerialBootloader> module;
   std::vector<std::uint8_t> data;
 };
@@ -88,7 +81,7 @@ TEST_F(SerialJob, RawFileArrivesIntactAndTheConsoleIsEchoed) {
   ASSERT_TRUE(module->wait_result(2000));
   EXPECT_EQ(module->result(), true);
   EXPECT_EQ(module->received(), data);
-  EXPECT_TRUE(log->boxes().empty());
+  EXPECT_TRUE(box_lines().empty());
   const std::string out = echoed();
   // The text from before the ready sequence comes first, the sequence never; the module's last
   // words (progress and result) are echoed before the port closes.
@@ -100,7 +93,7 @@ TEST_F(SerialJob, RawFileArrivesIntactAndTheConsoleIsEchoed) {
 
 TEST_F(SerialJob, WindowsCeImageIsStreamedWholeWithItsHeaders) {
   const auto image = test::wince_image({40000, 123457, 5}, 2);
-  const std::string path = dir.file("nk.bin");
+  const std::string path = dir_.file("nk.bin");
   test::write_file(path, image);
   sim::SerialBootloaderConfig config;
   config.split_pause_ms = 20;
@@ -168,7 +161,7 @@ TEST_F(SerialJob, AbortDuringStreamingEndsAfterThePieceAndClosesThePort) {
   user.join();
   EXPECT_LT(module->received().size(), data.size());
   EXPECT_FALSE(module->result().has_value());
-  EXPECT_TRUE(log->boxes().empty());
+  EXPECT_TRUE(box_lines().empty());
 }
 
 TEST_F(SerialJob, PortVanishingMidDownloadFailsTheJobInsteadOfHanging) {
@@ -176,24 +169,24 @@ TEST_F(SerialJob, PortVanishingMidDownloadFailsTheJobInsteadOfHanging) {
   config.vanish_after = 70000;
   const std::string path = raw_file(1 << 20, 7, config);
   EXPECT_EQ(run(path, 1, 0x80000000, 1 << 20), 0);
-  EXPECT_EQ(log->boxes(), std::vector<std::string>{"Error: Cannot Write to Serial Port\r\n"});
+  EXPECT_EQ(box_lines(), std::vector<std::string>{"Error: Cannot Write to Serial Port\r\n"});
   EXPECT_LT(module->received().size(), data.size());
 }
 
 TEST_F(SerialJob, PortThatCannotBeOpenedStopsBeforeTheDownloadDialog) {
   set_com_port_name("/dev/dz-no-such-port");
-  const std::string path = dir.file("x.bin");
+  const std::string path = dir_.file("x.bin");
   test::write_file(path, test::random_bytes(100, 1));
   EXPECT_EQ(run(path, 1, 0x80000000, 100), 0);
-  EXPECT_EQ(log->boxes(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
-  EXPECT_TRUE(log->opened(IDD_DETECTION));
-  EXPECT_FALSE(log->opened(IDD_DOWNLOAD));
+  EXPECT_EQ(box_lines(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
+  EXPECT_TRUE(opened(IDD_DETECTION));
+  EXPECT_FALSE(opened(IDD_DOWNLOAD));
 }
 
 TEST_F(SerialJob, OpenOfAPortThatWentAwayFailsWithItsOwnMessage) {
   set_com_port_name("/dev/dz-no-such-port");
   EXPECT_EQ(serial_open(ui::no_window), 0);
-  EXPECT_EQ(log->boxes(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
+  EXPECT_EQ(box_lines(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
   std::uint8_t piece[4] = {1, 2, 3, 4};
   EXPECT_EQ(serial_write(piece, 0x80000000, 4), 0);  // nothing open: nothing written
   EXPECT_EQ(serial_close(), 1);
@@ -204,7 +197,7 @@ TEST_F(SerialJob, AbortWhileWaitingForTheModuleEndsTheJobQuietly) {
   std::string error;
   ASSERT_TRUE(serial::open_pseudo_terminal(silent, error)) << error;
   set_com_port_name(silent.slave_name);
-  const std::string path = dir.file("x.bin");
+  const std::string path = dir_.file("x.bin");
   test::write_file(path, test::random_bytes(100, 1));
   threads::Thread user = threads::Thread::start([] {
     const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 2000);
@@ -214,8 +207,8 @@ TEST_F(SerialJob, AbortWhileWaitingForTheModuleEndsTheJobQuietly) {
   });
   EXPECT_EQ(run(path, 1, 0x80000000, 100), 0);
   user.join();
-  EXPECT_TRUE(log->boxes().empty());
-  EXPECT_FALSE(log->opened(IDD_DOWNLOAD));
+  EXPECT_TRUE(box_lines().empty());
+  EXPECT_FALSE(opened(IDD_DOWNLOAD));
   // detect has let go of the line.
   EXPECT_EQ(silent.master.wait_readable(1000), serial::Wait::hangup);
 }
@@ -225,7 +218,7 @@ TEST_F(SerialJob, LineGoneWhileWaitingForTheModuleIsReported) {
   std::string error;
   ASSERT_TRUE(serial::open_pseudo_terminal(line, error)) << error;
   set_com_port_name(line.slave_name);
-  const std::string path = dir.file("x.bin");
+  const std::string path = dir_.file("x.bin");
   test::write_file(path, test::random_bytes(100, 1));
   threads::Thread user = threads::Thread::start([&line] {
     ui::headless::wait_for_dialog(IDD_DETECTION, 2000);
@@ -233,16 +226,16 @@ TEST_F(SerialJob, LineGoneWhileWaitingForTheModuleIsReported) {
   });
   EXPECT_EQ(run(path, 1, 0x80000000, 100), 0);
   user.join();
-  EXPECT_EQ(log->boxes(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
-  EXPECT_FALSE(log->opened(IDD_DOWNLOAD));
+  EXPECT_EQ(box_lines(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
+  EXPECT_FALSE(opened(IDD_DOWNLOAD));
 }
 
 TEST_F(SerialJob, MonitorIsDoneWhenTheJobReturnsAndTheModuleServesTheNextJob) {
   const std::string path = raw_file(33000, 8);
   ASSERT_EQ(run(path, 1, 0x80000000, 33000), 1);
-  const std::size_t after_job = log->events().size();
+  const std::size_t after_job = events().size();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(log->events().size(), after_job);  // nothing echoes after close
+  EXPECT_EQ(events().size(), after_job);  // nothing echoes after close
   ASSERT_EQ(run(path, 1, 0x80000000, 33000), 1);
   EXPECT_TRUE(module->wait_ready_sent(2, 2000));
   EXPECT_EQ(module->ready_count(), 2);
