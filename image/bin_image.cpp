@@ -136,6 +136,24 @@ std::uint32_t parse_hex(std::string_view text) {
 }
 
 int BinImageReader::open(const std::string& path, BinImageHeader& header, BinRecordTable& table) {
+  reset(table);
+  file_.open(path, std::ios::binary);
+  if (!file_.is_open()) {
+    error_ = BinImageError::cannot_open;
+    return 0;
+  }
+  const std::uint64_t size = file_size_of(file_);
+  if (!read_header(header)) return 0;
+  const int count = scan_records(size, table);
+  if (count == 0) return 0;
+  record_count_ = count;
+  records_remaining_ = count;
+  current_record_ = 0;
+  skip_empty_records();
+  return record_count_;
+}
+
+void BinImageReader::reset(BinRecordTable& table) {
   close();
   error_ = BinImageError::none;
   record_count_ = 0;
@@ -143,27 +161,26 @@ int BinImageReader::open(const std::string& path, BinImageHeader& header, BinRec
   records_remaining_ = 0;
   position_ = 0;
   table_ = table.data();
+}
 
-  file_.open(path, std::ios::binary);
-  if (!file_.is_open()) {
-    error_ = BinImageError::cannot_open;
-    return 0;
-  }
-  const std::uint64_t size = file_size_of(file_);
+bool BinImageReader::read_header(BinImageHeader& header) {
   std::array<std::uint8_t, bin_header_size> bytes{};
   const std::size_t got = read_at(file_, 0, bytes.data(), bytes.size());
   decode_bin_header(bytes, header);
   if (got < bin_signature.size() || !has_bin_signature(header)) {
     error_ = BinImageError::no_signature;
-    return 0;
+    return false;
   }
   if (got < bin_header_size) {
     error_ = BinImageError::truncated;
-    return 0;
+    return false;
   }
+  return true;
+}
 
-  // Scan the record headers up to the terminator. Every data record must lie inside the file and
-  // fit the table; the terminator's length field is not a data length and is not checked.
+// Scans the record headers up to the terminator. Every data record must lie inside the file and
+// fit the table; the terminator's length field is not a data length and is not checked.
+int BinImageReader::scan_records(std::uint64_t size, BinRecordTable& table) {
   std::uint64_t pos = bin_header_size;
   int count = 0;
   bool terminated = false;
@@ -197,11 +214,7 @@ int BinImageReader::open(const std::string& path, BinImageHeader& header, BinRec
     error_ = BinImageError::truncated;
     return 0;
   }
-  record_count_ = count;
-  records_remaining_ = count;
-  current_record_ = 0;
-  skip_empty_records();
-  return record_count_;
+  return count;
 }
 
 void BinImageReader::skip_empty_records() {
@@ -259,85 +272,79 @@ std::string bin_image_error_text(BinImageError error) {
   return "";
 }
 
-ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
-                            std::uint32_t length, BinRecordTable& table) {
-  ImageCheck check;
+namespace {
+
+// Checks that the path names a non-empty regular file and records its size.
+bool check_file_status(const std::string& path, ImageCheck& check) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (ec || !std::filesystem::exists(status)) {
     check.fault = ImageFault::cannot_open;
-    return check;
+    return false;
   }
   if (!std::filesystem::is_regular_file(status)) {
     check.fault = ImageFault::not_regular;
-    return check;
+    return false;
   }
   const auto size = std::filesystem::file_size(path, ec);
   if (ec) {
     check.fault = ImageFault::cannot_open;
-    return check;
+    return false;
   }
   check.file_size = size;
   if (size == 0) {
     check.fault = ImageFault::empty;
-    return check;
+    return false;
   }
-  if (raw) return check;
+  return true;
+}
 
-  BinImageHeader header;
-  BinImageReader reader;
-  const int count = reader.open(path, header, table);
-  reader.close();
-  switch (reader.error()) {
+ImageFault fault_of(BinImageError error) {
+  switch (error) {
     case BinImageError::none:
       break;
     case BinImageError::cannot_open:
-      check.fault = ImageFault::cannot_open;
-      return check;
+      return ImageFault::cannot_open;
     case BinImageError::no_signature:
-      check.fault = ImageFault::not_an_image;
-      return check;
+      return ImageFault::not_an_image;
     case BinImageError::no_records:
-      check.fault = ImageFault::no_records;
-      return check;
+      return ImageFault::no_records;
     case BinImageError::too_many_records:
-      check.fault = ImageFault::too_many_records;
-      return check;
+      return ImageFault::too_many_records;
     case BinImageError::truncated:
-      check.fault = ImageFault::truncated;
-      return check;
+      return ImageFault::truncated;
   }
-  check.record_count = count;
+  return ImageFault::none;
+}
 
-  constexpr std::uint64_t address_space = std::uint64_t{1} << 32;
-  if (std::uint64_t{start} + length > address_space) {
-    check.fault = ImageFault::range_wraps;
-    return check;
-  }
-  // Records of length 0 carry nothing and are passed over by the reader.
-  std::array<BinRecord, max_bin_records> data{};
+constexpr std::uint64_t address_space = std::uint64_t{1} << 32;
+
+// Collects the data records (all but the terminator, skipping empty ones) into `data`, checking
+// that each lies inside the address space and inside [start, start + length). Returns how many.
+std::size_t collect_data_records(const BinRecordTable& table, int count, std::uint32_t start,
+                                 std::uint32_t length, BinRecordTable& data, ImageCheck& check) {
   std::size_t n = 0;
   for (int i = 0; i + 1 < count; ++i) {
     const BinRecord& r = table[static_cast<std::size_t>(i)];
-    if (r.length == 0) continue;
+    if (r.length == 0) continue;  // carries nothing; the reader passes it over
     if (std::uint64_t{r.address} + r.length > address_space) {
       check.fault = ImageFault::record_wraps;
       check.record = r;
-      return check;
+      return n;
     }
     if (r.address < start || std::uint64_t{r.address} + r.length > std::uint64_t{start} + length) {
       check.fault = ImageFault::record_outside;
       check.record = r;
-      return check;
+      return n;
     }
     data[n++] = r;
     check.data_bytes += r.length;
   }
-  if (n == 0) {
-    check.fault = ImageFault::no_data;
-    return check;
-  }
-  // Flash bits only ever go from 1 to 0: a byte written twice ends up as neither record's.
+  return n;
+}
+
+// Flash bits only ever go from 1 to 0: a byte written twice ends up as neither record's.
+void check_overlaps(BinRecordTable& data, std::size_t n, ImageCheck& check) {
   std::sort(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n),
             [](const BinRecord& a, const BinRecord& b) { return a.address < b.address; });
   for (std::size_t i = 1; i < n; ++i) {
@@ -345,9 +352,39 @@ ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t sta
       check.fault = ImageFault::records_overlap;
       check.record = data[i - 1];
       check.other = data[i];
-      return check;
+      return;
     }
   }
+}
+
+}  // namespace
+
+ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
+                            std::uint32_t length, BinRecordTable& table) {
+  ImageCheck check;
+  if (!check_file_status(path, check)) return check;
+  if (raw) return check;
+
+  BinImageHeader header;
+  BinImageReader reader;
+  const int count = reader.open(path, header, table);
+  reader.close();
+  check.fault = fault_of(reader.error());
+  if (check.fault != ImageFault::none) return check;
+  check.record_count = count;
+
+  if (std::uint64_t{start} + length > address_space) {
+    check.fault = ImageFault::range_wraps;
+    return check;
+  }
+  BinRecordTable data{};
+  const std::size_t n = collect_data_records(table, count, start, length, data, check);
+  if (check.fault != ImageFault::none) return check;
+  if (n == 0) {
+    check.fault = ImageFault::no_data;
+    return check;
+  }
+  check_overlaps(data, n, check);
   return check;
 }
 

@@ -107,6 +107,12 @@ class BinImageReader {
  private:
   // Makes the next record with data (or the terminator) current.
   void skip_empty_records();
+  // Closes any open file and clears the state for a new open().
+  void reset(BinRecordTable& table);
+  // Reads and checks the image header; sets error_ and returns false on a bad one.
+  bool read_header(BinImageHeader& header);
+  // Fills the table from the record headers; returns the count, or 0 with error_ set.
+  int scan_records(std::uint64_t size, BinRecordTable& table);
 
   std::ifstream file_;
   BinRecord* table_ = nullptr;
