@@ -206,43 +206,100 @@ int list_image(const std::string& path) {
   return sound ? 0 : 1;
 }
 
+// The values the command line fills in, shared by the subcommands.
+struct Options {
+  std::string out;
+  std::vector<std::string> record_specs;
+  std::string entry;
+  std::string start, length, seed = "1";
+  unsigned count = 1;
+  std::string listed;
+};
+
+CLI::App* add_make_command(CLI::App& app, Options& o) {
+  auto* make = app.add_subcommand("make", "Build an image from raw files");
+  make->add_option("OUT", o.out, "Image to write")->required();
+  make->add_option("--record", o.record_specs, "ADDR=FILE: the contents of FILE at address ADDR")
+      ->required();
+  make->add_option("--entry", o.entry, "Entry address for the terminator (default: the start)")
+      ->check(number_check);
+  make->footer("Example:\n  cebin make eboot.bin --record 0x80000000=loader.raw");
+  return make;
+}
+
+void add_sample_command(CLI::App& app, Options& o) {
+  auto* sample = app.add_subcommand("sample", "Build an image of generated data");
+  sample->add_option("OUT", o.out, "Image to write")->required();
+  sample->add_option("--start", o.start, "Lowest address")->required()->check(number_check);
+  sample->add_option("--length", o.length, "Bytes from the start to the end of the last record")
+      ->required()
+      ->check(number_check);
+  sample->add_option("--records", o.count, "Number of data records (default 1)")
+      ->check(CLI::Range(1, 256));
+  sample->add_option("--seed", o.seed, "Seed of the generated data")->check(number_check);
+  sample->add_option("--entry", o.entry, "Entry address for the terminator (default: the start)")
+      ->check(number_check);
+  sample->footer(
+      "Example:\n  cebin sample nk.bin --start 0x80200000 --length 0x300000 --records 6");
+}
+
+CLI::App* add_list_command(CLI::App& app, Options& o) {
+  auto* list = app.add_subcommand("list", "List the header and records, checking each checksum");
+  list->add_option("FILE", o.listed, "Image to list")->required();
+  list->footer("Exit status 0 when the image is complete and every checksum agrees.");
+  return list;
+}
+
+// Reads each ADDR=FILE record; returns 0, or the exit status after reporting the bad one.
+int records_from_specs(const std::vector<std::string>& specs, std::vector<Record>& records) {
+  for (const std::string& item : specs) {
+    std::size_t equals = item.find('=');
+    std::uint64_t address = 0;
+    if (equals == std::string::npos || !parse_number(item.substr(0, equals), address) ||
+        address >= address_space) {
+      std::cerr << "cebin: --record expects ADDR=FILE, got '" << item << "'\n";
+      return 2;
+    }
+    Record record{static_cast<std::uint32_t>(address), {}};
+    if (!read_file(item.substr(equals + 1), record.data)) {
+      std::cerr << "cebin: cannot read " << item.substr(equals + 1) << "\n";
+      return 1;
+    }
+    records.push_back(std::move(record));
+  }
+  return 0;
+}
+
+// Generates the sample records; returns 0, or the exit status after reporting a bad range.
+int records_from_sample(const Options& o, std::vector<Record>& records) {
+  std::uint64_t first = number(o.start), span = number(o.length);
+  if (span == 0 || first + span > address_space) {
+    std::cerr << "cebin: the length must be nonzero and stay inside the address space\n";
+    return 2;
+  }
+  records = sample_records(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(span),
+                           o.count, number(o.seed));
+  return 0;
+}
+
+// The given entry address, else the lowest record address (0 without records).
+std::uint32_t entry_address_of(const std::string& entry, const std::vector<Record>& records) {
+  if (!entry.empty()) return number(entry);
+  if (records.empty()) return 0;
+  return std::min_element(records.begin(), records.end(),
+                          [](auto& a, auto& b) { return a.address < b.address; })
+      ->address;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Builds Windows CE .bin images from raw data and lists them.", "cebin"};
   app.require_subcommand(1);
-
-  std::string out;
-  std::vector<std::string> record_specs;
-  std::string entry;
-  auto* make = app.add_subcommand("make", "Build an image from raw files");
-  make->add_option("OUT", out, "Image to write")->required();
-  make->add_option("--record", record_specs, "ADDR=FILE: the contents of FILE at address ADDR")
-      ->required();
-  make->add_option("--entry", entry, "Entry address for the terminator (default: the start)")
-      ->check(number_check);
-  make->footer("Example:\n  cebin make eboot.bin --record 0x80000000=loader.raw");
-
-  std::string start, length, seed = "1";
-  unsigned count = 1;
-  auto* sample = app.add_subcommand("sample", "Build an image of generated data");
-  sample->add_option("OUT", out, "Image to write")->required();
-  sample->add_option("--start", start, "Lowest address")->required()->check(number_check);
-  sample->add_option("--length", length, "Bytes from the start to the end of the last record")
-      ->required()
-      ->check(number_check);
-  sample->add_option("--records", count, "Number of data records (default 1)")
-      ->check(CLI::Range(1, 256));
-  sample->add_option("--seed", seed, "Seed of the generated data")->check(number_check);
-  sample->add_option("--entry", entry, "Entry address for the terminator (default: the start)")
-      ->check(number_check);
-  sample->footer(
-      "Example:\n  cebin sample nk.bin --start 0x80200000 --length 0x300000 --records 6");
-
-  std::string listed;
-  auto* list = app.add_subcommand("list", "List the header and records, checking each checksum");
-  list->add_option("FILE", listed, "Image to list")->required();
-  list->footer("Exit status 0 when the image is complete and every checksum agrees.");
+  Options o;
+  auto* make = add_make_command(app, o);
+  add_sample_command(app, o);
+  auto* list = add_list_command(app, o);
 
   try {
     app.parse(argc, argv);
@@ -250,41 +307,12 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 2;
   }
 
-  if (*list) return list_image(listed);
+  if (*list) return list_image(o.listed);
 
   std::vector<Record> records;
-  if (*make) {
-    for (const std::string& item : record_specs) {
-      std::size_t equals = item.find('=');
-      std::uint64_t address = 0;
-      if (equals == std::string::npos || !parse_number(item.substr(0, equals), address) ||
-          address >= address_space) {
-        std::cerr << "cebin: --record expects ADDR=FILE, got '" << item << "'\n";
-        return 2;
-      }
-      Record record{static_cast<std::uint32_t>(address), {}};
-      if (!read_file(item.substr(equals + 1), record.data)) {
-        std::cerr << "cebin: cannot read " << item.substr(equals + 1) << "\n";
-        return 1;
-      }
-      records.push_back(std::move(record));
-    }
-  } else {
-    std::uint64_t first = number(start), span = number(length);
-    if (span == 0 || first + span > address_space) {
-      std::cerr << "cebin: the length must be nonzero and stay inside the address space\n";
-      return 2;
-    }
-    records = sample_records(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(span),
-                             count, number(seed));
-  }
-  std::uint32_t entry_address =
-      entry.empty()
-          ? (records.empty()
-                 ? 0
-                 : std::min_element(records.begin(), records.end(),
-                                    [](auto& a, auto& b) { return a.address < b.address; })
-                       ->address)
-          : number(entry);
-  return write_image(out, std::move(records), entry_address) ? 0 : 1;
+  const int status =
+      *make ? records_from_specs(o.record_specs, records) : records_from_sample(o, records);
+  if (status != 0) return status;
+  const std::uint32_t entry_address = entry_address_of(o.entry, records);
+  return write_image(o.out, std::move(records), entry_address) ? 0 : 1;
 }
