@@ -84,8 +84,8 @@ bool wait_for_job(unsigned detect_timeout) {
   return !timed_out;
 }
 
-int download(ui::Window main, const Globals& globals, const DownloadRequest& request) {
-  const Half& half = request.bootloader ? bootloader_half : image_half;
+// Puts the file to download into the half's combo box: the one given, else the most recent one.
+void enter_file(ui::Window main, const Half& half, const DownloadRequest& request) {
   if (!request.file.empty()) {
     type_text(main, half.combo, request.file, true);
   } else if (ui::combo_count(main, half.combo) > 0) {
@@ -97,13 +97,18 @@ int download(ui::Window main, const Globals& globals, const DownloadRequest& req
   } else {
     say("No file given and no recent file: taking " + ui::text(main, half.combo));
   }
-  const std::string file = ui::text(main, half.combo);
+}
+
+// Checks the file and the start address and enters the start address; the exit status when the
+// download must not go ahead.
+std::optional<int> check_file_and_start(ui::Window main, const Half& half,
+                                        const DownloadRequest& request, const std::string& file,
+                                        const std::string& type) {
   if (!ui::is_enabled(main, half.download)) {
     const std::string why = files::not_a_file_reason(file);
     warn("Cannot open '" + file + "'" + (why.empty() ? "" : ": " + why) + ".");
     return exit_failure;
   }
-  const std::string type = ui::text(main, half.type);
   if (!request.start.empty()) {
     if (type == "WinCE") {
       warn("--start is for raw files; '" + file +
@@ -122,8 +127,13 @@ int download(ui::Window main, const Globals& globals, const DownloadRequest& req
       return exit_failure;
     }
   }
-  ui::check(main, IDC_VERIFY, request.verify);
+  return std::nullopt;
+}
 
+// Picks the download interface in the image half (bootloaders always go over JTAG) and returns
+// its record.
+const DownloadInterface& choose_interface(ui::Window main, const Globals& globals,
+                                          const DownloadRequest& request) {
   std::string via = request.via.empty() ? target_interface(globals) : request.via;
   if (!request.bootloader && !via.empty())
     click_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, radio_of(via));
@@ -132,7 +142,13 @@ int download(ui::Window main, const Globals& globals, const DownloadRequest& req
     if (ui::is_checked(main, IDC_IMAGE_SERIAL)) index = serial_interface_index;
     if (ui::is_checked(main, IDC_IMAGE_ETHERNET)) index = ethernet_interface_index;
   }
-  const DownloadInterface& record = download_interfaces[index];
+  return download_interfaces[index];
+}
+
+// Says what is about to be downloaded, and which of the asked-for extras will not be done.
+void describe_download(ui::Window main, const Half& half, const DownloadRequest& request,
+                       const std::string& file, const std::string& type,
+                       const DownloadInterface& record) {
   const bool raw = type != "WinCE";
   // Pieces are read back only when a Windows CE image goes section by section (JTAG); a raw file
   // and the serial and Ethernet paths stream the file and cannot be read back.
@@ -149,7 +165,11 @@ int download(ui::Window main, const Globals& globals, const DownloadRequest& req
         "address is not programmed.");
   if (!request.bootloader && fix_ip != 0)
     say("Program Fix IP and SubnetMask is on; it applies to bootloader downloads only.");
+}
 
+// Presses the half's download button, waits for the job and turns its outcome into the exit
+// status.
+int run_download_job(ui::Window main, const Half& half, const DownloadRequest& request) {
   ui::post_command(main, command_of(half.download, ui::BN_CLICKED));
   bool answered = wait_for_job(request.detect_timeout);
   sync(main);
@@ -168,6 +188,19 @@ int download(ui::Window main, const Globals& globals, const DownloadRequest& req
   }
   warn("Download failed.");
   return exit_failure;
+}
+
+int download(ui::Window main, const Globals& globals, const DownloadRequest& request) {
+  const Half& half = request.bootloader ? bootloader_half : image_half;
+  enter_file(main, half, request);
+  const std::string file = ui::text(main, half.combo);
+  const std::string type = ui::text(main, half.type);
+  if (const std::optional<int> refused = check_file_and_start(main, half, request, file, type))
+    return *refused;
+  ui::check(main, IDC_VERIFY, request.verify);
+  const DownloadInterface& record = choose_interface(main, globals, request);
+  describe_download(main, half, request, file, type, record);
+  return run_download_job(main, half, request);
 }
 
 void add_download_command(CLI::App& app, Globals& globals, bool bootloader) {

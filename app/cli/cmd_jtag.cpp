@@ -27,21 +27,21 @@ const std::map<std::string, int> adapter_buttons = {{"belvona", IDC_JTAG_BELVONA
                                                     {"usb", IDC_JTAG_USB}};
 
 std::string adapter_label(std::uint32_t kind) {
-  switch (kind) {
-    case 0:
+  if (kind > last_adapter_kind) return "unknown (" + std::to_string(kind) + ")";
+  switch (static_cast<AdapterKind>(kind)) {
+    case AdapterKind::belvona:
       return "Belvona Parallel Port Adapter (belvona)";
-    case 1:
+    case AdapterKind::zo:
       return "Z&O Parallel Port Adapter (zo)";
-    case 2:
+    case AdapterKind::wiggler:
       return "Wiggler (wiggler)";
-    case 3:
+    case AdapterKind::insight:
       return "Insight / Xilinx III/IV (insight)";
-    case 4:
-    case 5:
+    case AdapterKind::usb_amontec:
+    case AdapterKind::usb_olimex:
       return "Olimex / Amontec USB to JTAG (usb)";
-    default:
-      return "unknown (" + std::to_string(kind) + ")";
   }
+  return "unknown (" + std::to_string(kind) + ")";
 }
 
 void show_choice() {

@@ -40,18 +40,8 @@ std::string named_command(int argc, char** argv) {
   return {};
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace dz::cli;
-  Globals globals;
-  CLI::App app{
-      "Quintar Loader command line: writes bootloaders and OS images into the flash of PXA "
-      "modules over JTAG, serial or Ethernet.",
-      "dividezurirer"};
-  app.require_subcommand(1);
-  app.fallthrough();  // global options may also follow the command
-
+// The options that apply to every command.
+void add_global_options(CLI::App& app, dz::cli::Globals& globals) {
   auto* yes_flag =
       app.add_flag("--yes", globals.yes, "Answer Yes to questions when not interactive");
   app.add_flag("--no", globals.no, "Answer No to questions when not interactive")
@@ -66,25 +56,31 @@ int main(int argc, char** argv) {
   app.add_option("--settings", globals.settings_file,
                  "Settings file (default $DIVIDEZURIRER_SETTINGS, else "
                  "$XDG_CONFIG_HOME/DividezUrirer/settings.toml)");
-  app.footer(
-      "Questions are asked on the terminal; otherwise --yes or --no answers them, and without\n"
-      "either each question gets the answer that loses nothing:\n" +
-      dz::cli::question_defaults_help() +
-      "Ctrl-C during detection or a download presses Abort; a second Ctrl-C ends at once (a\n"
-      "simulated module still keeps what its flash holds in its flash file).\n"
-      "The connection help topics are HTML Help, which exists only on Windows: here the help\n"
-      "command of the detection dialog does nothing visible.\n"
-      "Simulated modules (--target sim:MODEL[,flash=FILE] for JTAG models):\n" +
-      simulated_models_help() +
-      "Examples:\n"
-      "  dividezurirer info nk.bin\n"
-      "  dividezurirer options --fix-ip 192.168.1.50\n"
-      "  dividezurirer image nk.bin --via ethernet\n"
-      "  dividezurirer --target sim:pxa270-j3x16 bootloader eboot.bin --verify\n"
-      "  dividezurirer jtag --adapter belvona    (a parallel cable, for the next one)\n"
-      "  dividezurirer --port remote:127.0.0.1:3335 bootloader eboot.bin\n"
-      "Exit status: 0 success, 1 failure, 2 usage, 3 aborted, 130 ended by a second Ctrl-C.");
+}
 
+// The closing text of --help: questions, Ctrl-C, help topics, simulated modules, examples.
+std::string global_footer() {
+  return "Questions are asked on the terminal; otherwise --yes or --no answers them, and without\n"
+         "either each question gets the answer that loses nothing:\n" +
+         dz::cli::question_defaults_help() +
+         "Ctrl-C during detection or a download presses Abort; a second Ctrl-C ends at once (a\n"
+         "simulated module still keeps what its flash holds in its flash file).\n"
+         "The connection help topics are HTML Help, which exists only on Windows: here the help\n"
+         "command of the detection dialog does nothing visible.\n"
+         "Simulated modules (--target sim:MODEL[,flash=FILE] for JTAG models):\n" +
+         simulated_models_help() +
+         "Examples:\n"
+         "  dividezurirer info nk.bin\n"
+         "  dividezurirer options --fix-ip 192.168.1.50\n"
+         "  dividezurirer image nk.bin --via ethernet\n"
+         "  dividezurirer --target sim:pxa270-j3x16 bootloader eboot.bin --verify\n"
+         "  dividezurirer jtag --adapter belvona    (a parallel cable, for the next one)\n"
+         "  dividezurirer --port remote:127.0.0.1:3335 bootloader eboot.bin\n"
+         "Exit status: 0 success, 1 failure, 2 usage, 3 aborted, 130 ended by a second Ctrl-C.";
+}
+
+void add_commands(CLI::App& app, dz::cli::Globals& globals) {
+  using namespace dz::cli;
   add_info_command(app, globals);
   add_bootloader_command(app, globals);
   add_image_command(app, globals);
@@ -92,17 +88,36 @@ int main(int argc, char** argv) {
   add_jtag_command(app, globals);
   add_serial_command(app, globals);
   add_devices_command(app, globals);
+}
 
-  // CLI11 would only say that an argument was not expected; name the command instead.
+// CLI11 would only say that an argument was not expected; name the command instead. True when
+// the user named a command that does not exist (and was told so).
+bool refuse_unknown_command(CLI::App& app, int argc, char** argv) {
   const std::string command = named_command(argc, argv);
   const auto known = app.get_subcommands([&](CLI::App* sub) { return sub->get_name() == command; });
-  if (!command.empty() && known.empty()) {
-    std::fprintf(stderr,
-                 "dividezurirer: unknown command '%s'; the commands are info, bootloader, image, "
-                 "options, jtag, serial and devices (see --help).\n",
-                 command.c_str());
-    return exit_usage;
-  }
+  if (command.empty() || !known.empty()) return false;
+  std::fprintf(stderr,
+               "dividezurirer: unknown command '%s'; the commands are info, bootloader, image, "
+               "options, jtag, serial and devices (see --help).\n",
+               command.c_str());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace dz::cli;
+  Globals globals;
+  CLI::App app{
+      "Quintar Loader command line: writes bootloaders and OS images into the flash of PXA "
+      "modules over JTAG, serial or Ethernet.",
+      "dividezurirer"};
+  app.require_subcommand(1);
+  app.fallthrough();  // global options may also follow the command
+  add_global_options(app, globals);
+  app.footer(global_footer());
+  add_commands(app, globals);
+  if (refuse_unknown_command(app, argc, argv)) return exit_usage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

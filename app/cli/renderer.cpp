@@ -292,46 +292,70 @@ void Renderer::on_detection(const Event& event) {
   }
 }
 
+// A download dialog opened: forget what the previous one showed.
+void Renderer::start_download_locked(ui::Window dlg) {
+  download_ = dlg;
+  stage_text_.clear();
+  section_text_.clear();
+  time_text_.clear();
+  section_max_ = section_pos_ = total_max_ = total_pos_ = 0;
+  section_bar_visible_ = total_bar_visible_ = false;
+  map_.clear();
+  plain_quarter_ = 0;
+}
+
+// A text of the download dialog changed: stage and target lines are printed, the section and
+// time texts go into the progress block.
+void Renderer::download_text_locked(const Event& event) {
+  switch (event.control) {
+    case IDC_STAGE_TEXT:
+      // The job may set the same stage twice (before and after it has read the image).
+      if (event.text == stage_text_) break;
+      stage_text_ = event.text;
+      for (const auto& text : split_lines(event.text)) print_locked(stdout, printable(text));
+      break;
+    case IDC_TARGET_TEXT:
+      for (const auto& text : split_lines(event.text)) print_locked(stdout, printable(text));
+      break;
+    case IDC_SECTION_TEXT:
+      section_text_ = printable(event.text);
+      if (live_)
+        redraw_locked(true);
+      else
+        print_locked(stdout, section_text_);
+      break;
+    case IDC_TIME_TEXT:
+      time_text_ = printable(event.text);
+      redraw_locked(false);
+      break;
+    default:
+      break;
+  }
+}
+
+// A progress bar of the download dialog got a new range or position.
+void Renderer::download_progress_locked(const Event& event) {
+  bool range = event.kind == EventKind::progress_range;
+  auto value = static_cast<std::uint32_t>(event.value);
+  if (event.control == IDC_SECTION_BAR) (range ? section_max_ : section_pos_) = value;
+  if (event.control == IDC_TOTAL_BAR) {
+    (range ? total_max_ : total_pos_) = value;
+    if (range) plain_quarter_ = 0;
+    plain_progress_locked();
+  }
+  redraw_locked(false);
+}
+
 void Renderer::on_download(const Event& event) {
   switch (event.kind) {
     case EventKind::dialog_opened:
-      download_ = event.dlg;
-      stage_text_.clear();
-      section_text_.clear();
-      time_text_.clear();
-      section_max_ = section_pos_ = total_max_ = total_pos_ = 0;
-      section_bar_visible_ = total_bar_visible_ = false;
-      map_.clear();
-      plain_quarter_ = 0;
+      start_download_locked(event.dlg);
       break;
     case EventKind::dialog_closed:
       finish_download_locked();
       break;
     case EventKind::text_changed:
-      switch (event.control) {
-        case IDC_STAGE_TEXT:
-          // The job may set the same stage twice (before and after it has read the image).
-          if (event.text == stage_text_) break;
-          stage_text_ = event.text;
-          for (const auto& text : split_lines(event.text)) print_locked(stdout, printable(text));
-          break;
-        case IDC_TARGET_TEXT:
-          for (const auto& text : split_lines(event.text)) print_locked(stdout, printable(text));
-          break;
-        case IDC_SECTION_TEXT:
-          section_text_ = printable(event.text);
-          if (live_)
-            redraw_locked(true);
-          else
-            print_locked(stdout, section_text_);
-          break;
-        case IDC_TIME_TEXT:
-          time_text_ = printable(event.text);
-          redraw_locked(false);
-          break;
-        default:
-          break;
-      }
+      download_text_locked(event);
       break;
     case EventKind::text_appended:
       if (event.control == IDC_MONITOR_OUTPUT) monitor_text(event.text);
@@ -342,18 +366,9 @@ void Renderer::on_download(const Event& event) {
       redraw_locked(true);
       break;
     case EventKind::progress_range:
-    case EventKind::progress_pos: {
-      bool range = event.kind == EventKind::progress_range;
-      auto value = static_cast<std::uint32_t>(event.value);
-      if (event.control == IDC_SECTION_BAR) (range ? section_max_ : section_pos_) = value;
-      if (event.control == IDC_TOTAL_BAR) {
-        (range ? total_max_ : total_pos_) = value;
-        if (range) plain_quarter_ = 0;
-        plain_progress_locked();
-      }
-      redraw_locked(false);
+    case EventKind::progress_pos:
+      download_progress_locked(event);
       break;
-    }
     case EventKind::map_painted:
       map_ = event.map;
       redraw_locked(false);

@@ -43,6 +43,9 @@ class Renderer {
  private:
   void on_detection(const ui::headless::Event& event);
   void on_download(const ui::headless::Event& event);
+  void start_download_locked(ui::Window dlg);
+  void download_text_locked(const ui::headless::Event& event);
+  void download_progress_locked(const ui::headless::Event& event);
   void monitor_text(std::string_view text);
   void flush_monitor();
   void print_locked(std::FILE* stream, std::string_view text);
