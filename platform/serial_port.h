@@ -79,6 +79,11 @@ std::string default_port_name();
 // elsewhere (device paths such as /dev/serial/by-id/usb-FTDI_..._if00-port0 are long).
 std::size_t port_name_capacity();
 
+// A process-wide port name that, when not empty, is used instead of the configured one (the
+// simulated serial module points the program at its pseudo-terminal this way). Thread-safe.
+std::string com_port_override();
+void set_com_port_override(std::string_view name);
+
 // Ports present. Win32: "COM1".."COM10", each tried with CreateFileA and skipped only when that
 // fails with ERROR_FILE_NOT_FOUND (a port in use is listed). POSIX: /dev/ttyS*, ttyUSB*, ttyACM*
 // found under /sys/class/tty (an 8250 slot with no UART behind it, type 0, is not a port), and

@@ -28,7 +28,6 @@ enum class MonitorState { idle, expected, running };
 struct SerialInterfaceState {
   std::mutex mutex;  // guards every member below
   std::string com_port_name = serial::default_port_name();
-  std::string com_port_override;
   std::shared_ptr<serial::Port> serial_port;  // opened by open, shared with the monitor
   // What detect collected before the ready sequence, with room for the terminating zero.
   std::array<char, serial_rx_capacity + 1> serial_rx_buffer{};
@@ -45,7 +44,8 @@ SerialInterfaceState& state() {
 std::string port_to_use() {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  return s.com_port_override.empty() ? s.com_port_name : s.com_port_override;
+  std::string override_name = serial::com_port_override();
+  return override_name.empty() ? s.com_port_name : override_name;
 }
 
 std::string cut(std::string_view text, std::size_t capacity) {
@@ -287,15 +287,11 @@ void set_com_port_name(std::string_view name) {
 }
 
 std::string com_port_override() {
-  auto& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.com_port_override;
+  return serial::com_port_override();
 }
 
 void set_com_port_override(std::string_view name) {
-  auto& s = state();
-  std::lock_guard lock(s.mutex);
-  s.com_port_override = std::string(name);
+  serial::set_com_port_override(name);
 }
 
 std::string serial_collected_text() {
@@ -308,7 +304,7 @@ void reset_serial_state() {
   auto& s = state();
   std::lock_guard lock(s.mutex);
   s.com_port_name = serial::default_port_name();
-  s.com_port_override.clear();
+  serial::set_com_port_override("");
   s.serial_port.reset();
   s.serial_rx_buffer.fill(0);
   s.monitor_state = MonitorState::idle;

@@ -260,25 +260,59 @@ void SerialBootloader::take(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+bool SerialBootloader::take_requests(bool& paused) {
+  bool vanish = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return false;
+    vanish = vanish_requested_;
+    paused = paused_;
+  }
+  if (vanish && phase_ != Phase::gone) {
+    master_.close();
+    {
+      std::lock_guard lock(mutex_);
+      phase_ = Phase::gone;
+    }
+    changed_.notify_all();
+  }
+  return true;
+}
+
+void SerialBootloader::step_receiving(serial::Wait w, bool paused,
+                                      std::vector<std::uint8_t>& chunk) {
+  if (w == serial::Wait::ready && !paused) {
+    const long n = master_.read(chunk);
+    if (n > 0) {
+      quiet_polls_ = 0;
+      take(chunk.data(), static_cast<std::size_t>(n));
+    }
+  } else if (w == serial::Wait::timeout && !config_.expected && !is_wince_ && bytes_seen_ > 0 &&
+             ++quiet_polls_ >= raw_end_quiet_polls) {
+    const std::size_t total = received().size();
+    finish(true, format("Image received: %zu bytes\r\n", total));
+  } else if (w == serial::Wait::hangup || paused) {
+    pause_ms(poll_ms);  // between the program's detection and its download, or stalled
+  }
+}
+
+void SerialBootloader::step_done(serial::Wait w, std::vector<std::uint8_t>& chunk) {
+  // Once the program lets go of the line, the module starts over.
+  if (w == serial::Wait::hangup) {
+    phase_ = Phase::waiting_for_open;
+    pause_ms(poll_ms);
+  }
+  if (w == serial::Wait::ready) {
+    const long n = master_.read(chunk);  // more than the image: ignored
+    (void)n;
+  }
+}
+
 void SerialBootloader::run() {
   std::vector<std::uint8_t> chunk(64 * 1024);
   for (;;) {
-    bool vanish = false;
     bool paused = false;
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) return;
-      vanish = vanish_requested_;
-      paused = paused_;
-    }
-    if (vanish && phase_ != Phase::gone) {
-      master_.close();
-      {
-        std::lock_guard lock(mutex_);
-        phase_ = Phase::gone;
-      }
-      changed_.notify_all();
-    }
+    if (!take_requests(paused)) return;
     if (phase_ == Phase::gone) {
       pause_ms(poll_ms);
       continue;
@@ -294,30 +328,10 @@ void SerialBootloader::run() {
         }
         break;
       case Phase::receiving:
-        if (w == serial::Wait::ready && !paused) {
-          const long n = master_.read(chunk);
-          if (n > 0) {
-            quiet_polls_ = 0;
-            take(chunk.data(), static_cast<std::size_t>(n));
-          }
-        } else if (w == serial::Wait::timeout && !config_.expected && !is_wince_ &&
-                   bytes_seen_ > 0 && ++quiet_polls_ >= raw_end_quiet_polls) {
-          const std::size_t total = received().size();
-          finish(true, format("Image received: %zu bytes\r\n", total));
-        } else if (w == serial::Wait::hangup || paused) {
-          pause_ms(poll_ms);  // between the program's detection and its download, or stalled
-        }
+        step_receiving(w, paused, chunk);
         break;
       case Phase::done:
-        // Once the program lets go of the line, the module starts over.
-        if (w == serial::Wait::hangup) {
-          phase_ = Phase::waiting_for_open;
-          pause_ms(poll_ms);
-        }
-        if (w == serial::Wait::ready) {
-          const long n = master_.read(chunk);  // more than the image: ignored
-          (void)n;
-        }
+        step_done(w, chunk);
         break;
       case Phase::gone:
         break;

@@ -69,6 +69,11 @@ class SerialBootloader {
  private:
   explicit SerialBootloader(SerialBootloaderConfig config);
   void run();
+  // The module thread's steps: take_requests is false when stopping, and closes the device end
+  // when vanish was asked; the step_ functions handle one poll in their phase.
+  bool take_requests(bool& paused);
+  void step_receiving(serial::Wait w, bool paused, std::vector<std::uint8_t>& chunk);
+  void step_done(serial::Wait w, std::vector<std::uint8_t>& chunk);
   void boot();
   void take(const std::uint8_t* data, std::size_t size);
   void print(const std::string& text);

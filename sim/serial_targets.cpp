@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "serial/serial_download.h"
+#include "platform/serial_port.h"
 #include "sim/serial_bootloader.h"
 #include "sim/targets.h"
 
@@ -14,9 +14,9 @@ namespace {
 class SerialSession : public Session {
  public:
   explicit SerialSession(std::unique_ptr<SerialBootloader> module) : module_(std::move(module)) {
-    set_com_port_override(module_->port_name());
+    serial::set_com_port_override(module_->port_name());
   }
-  ~SerialSession() override { set_com_port_override(""); }
+  ~SerialSession() override { serial::set_com_port_override(""); }
 
  private:
   std::unique_ptr<SerialBootloader> module_;

@@ -9,9 +9,7 @@
 #   5 download/table/ (the table of records)
 #   6 app/ (dialogs, start-up, command line) and sim/ as seen from above
 #   7 tools/
-# sim/ models hardware: it includes only sim/ and platform/ (one edge is still open: the serial
-# session points the program's serial interface at its pseudo-terminal through serial/; listed in
-# known_edges until that override lives in platform/). tests/ and bench/ may include anything.
+# sim/ models hardware: it includes only sim/ and platform/. tests/ and bench/ may include anything.
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 
@@ -29,8 +27,6 @@ layer() {
   esac
 }
 
-known_edges=" sim/serial_targets.cpp>serial/serial_download.h "
-
 bad=0
 count=0
 while IFS= read -r -d '' file; do
@@ -44,7 +40,6 @@ while IFS= read -r -d '' file; do
         case $inc in
           sim/* | platform/*) continue ;;
         esac
-        [[ $known_edges == *" $file>$inc "* ]] && continue
         echo "$file includes $inc: the simulator depends on platform/ only"
         bad=1
         continue

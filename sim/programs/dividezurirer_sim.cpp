@@ -22,6 +22,105 @@ extern "C" void on_signal(int) {
   stop_requested.store(1);
 }
 
+struct Options {
+  std::string cpu_name = "pxa270";
+  unsigned port = 0;
+  std::string port_file;
+  std::string idcode_text;
+  std::string model_name;
+};
+
+void add_options(CLI::App& app, Options& o) {
+  app.add_option("--cpu", o.cpu_name, "Processor: " + dz::sim::cpu_model_names())
+      ->capture_default_str();
+  app.add_option("--port", o.port, "TCP port on 127.0.0.1 (0 = any free port)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--port-file", o.port_file, "Also write the port number into this file");
+  app.add_option("--idcode", o.idcode_text, "Another IDCODE (hex), e.g. another stepping");
+  app.add_option("--model", o.model_name,
+                 "A whole module with its flash (e.g. pxa270-j3x16) instead of a bare processor");
+}
+
+// The --idcode text as a 32-bit value: nullopt in `idcode` when none was given; false when the
+// text is not a hex number that fits.
+bool parse_idcode(const std::string& text, std::optional<std::uint32_t>& idcode) {
+  if (text.empty()) return true;
+  try {
+    std::size_t used = 0;
+    unsigned long v = std::stoul(text, &used, 16);
+    if (used != text.size() || v > 0xFFFFFFFFul) throw std::out_of_range("idcode");
+    idcode = static_cast<std::uint32_t>(v);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// What is served: a whole module when --model names one, otherwise a bare processor.
+struct Served {
+  std::unique_ptr<dz::sim::JtagModule> module;
+  std::unique_ptr<dz::sim::Pxa> bare_cpu;
+  dz::sim::Pxa* cpu = nullptr;
+  const char* name = nullptr;
+};
+
+// Builds what is served; false with the message printed when the model is unknown.
+bool make_served(const Options& o, const dz::sim::CpuModelInfo& info,
+                 std::optional<std::uint32_t> idcode, Served& served) {
+  if (!o.model_name.empty()) {
+    std::string model_error;
+    served.module = dz::sim::make_jtag_module(o.model_name, model_error);
+    if (!served.module) {
+      std::cerr << "dividezurirer-sim: " << model_error << "\n";
+      return false;
+    }
+  } else {
+    served.bare_cpu = idcode ? std::make_unique<dz::sim::Pxa>(info.model, *idcode)
+                             : std::make_unique<dz::sim::Pxa>(info.model);
+  }
+  served.cpu = served.module ? &served.module->cpu() : served.bare_cpu.get();
+  served.name = served.module ? o.model_name.c_str() : info.name;
+  return true;
+}
+
+// Writes the port number through a temporary file so a reader never sees half of it.
+void write_port_file(const std::string& port_file, std::uint16_t port) {
+  std::ofstream f(port_file + ".tmp");
+  f << port << "\n";
+  f.close();
+  std::rename((port_file + ".tmp").c_str(), port_file.c_str());
+}
+
+// Serves one client until it closes, a stop is requested or it asks to quit; true on quit.
+bool serve_client(dz::tcp::Stream& client, dz::sim::Pxa& cpu) {
+  std::uint8_t buffer[4096];
+  std::string reply;
+  dz::sim::BitbangSession session(cpu);
+  bool quit = false;
+  while (!stop_requested.load()) {
+    const int got = client.read_some(buffer, sizeof buffer, 200);
+    if (got == -2) continue;
+    if (got <= 0) break;  // the client closed: wait for the next one
+    reply.clear();
+    quit = !session.feed(buffer, static_cast<std::size_t>(got), reply);
+    if (!reply.empty() &&
+        !client.write_all(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()))
+      break;
+    if (quit) break;
+  }
+  return quit;
+}
+
+// Accepts clients one at a time until one quits or a stop is requested.
+void serve(dz::tcp::Listener& listener, dz::sim::Pxa& cpu) {
+  bool quit = false;
+  while (!quit && !stop_requested.load()) {
+    dz::tcp::Stream client = listener.accept(200);
+    if (!client) continue;
+    quit = serve_client(client, cpu);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -29,93 +128,39 @@ int main(int argc, char** argv) {
       "Serves a simulated PXA processor's JTAG port over OpenOCD's remote_bitbang "
       "protocol on 127.0.0.1.\n\nExample:\n  dividezurirer-sim --cpu pxa270 --port 3335\n"
       "  openocd -c 'adapter driver remote_bitbang' -c 'remote_bitbang port 3335' ..."};
-  std::string cpu_name = "pxa270";
-  unsigned port = 0;
-  std::string port_file;
-  std::string idcode_text;
-  std::string model_name;
-  app.add_option("--cpu", cpu_name, "Processor: " + dz::sim::cpu_model_names())
-      ->capture_default_str();
-  app.add_option("--port", port, "TCP port on 127.0.0.1 (0 = any free port)")
-      ->check(CLI::Range(0, 65535));
-  app.add_option("--port-file", port_file, "Also write the port number into this file");
-  app.add_option("--idcode", idcode_text, "Another IDCODE (hex), e.g. another stepping");
-  app.add_option("--model", model_name,
-                 "A whole module with its flash (e.g. pxa270-j3x16) instead of a bare processor");
+  Options o;
+  add_options(app, o);
   CLI11_PARSE(app, argc, argv);
 
-  const dz::sim::CpuModelInfo* info = dz::sim::find_cpu_model(cpu_name);
+  const dz::sim::CpuModelInfo* info = dz::sim::find_cpu_model(o.cpu_name);
   if (info == nullptr) {
-    std::cerr << "dividezurirer-sim: unknown processor '" << cpu_name
+    std::cerr << "dividezurirer-sim: unknown processor '" << o.cpu_name
               << "' (known: " << dz::sim::cpu_model_names() << ")\n";
     return 2;
   }
   std::optional<std::uint32_t> idcode;
-  if (!idcode_text.empty()) {
-    try {
-      std::size_t used = 0;
-      unsigned long v = std::stoul(idcode_text, &used, 16);
-      if (used != idcode_text.size() || v > 0xFFFFFFFFul) throw std::out_of_range("idcode");
-      idcode = static_cast<std::uint32_t>(v);
-    } catch (const std::exception&) {
-      std::cerr << "dividezurirer-sim: bad --idcode '" << idcode_text << "'\n";
-      return 2;
-    }
+  if (!parse_idcode(o.idcode_text, idcode)) {
+    std::cerr << "dividezurirer-sim: bad --idcode '" << o.idcode_text << "'\n";
+    return 2;
   }
-  std::unique_ptr<dz::sim::JtagModule> module;
-  std::unique_ptr<dz::sim::Pxa> bare_cpu;
-  if (!model_name.empty()) {
-    std::string model_error;
-    module = dz::sim::make_jtag_module(model_name, model_error);
-    if (!module) {
-      std::cerr << "dividezurirer-sim: " << model_error << "\n";
-      return 2;
-    }
-  } else {
-    bare_cpu = idcode ? std::make_unique<dz::sim::Pxa>(info->model, *idcode)
-                      : std::make_unique<dz::sim::Pxa>(info->model);
-  }
-  dz::sim::Pxa* cpu = module ? &module->cpu() : bare_cpu.get();
-  const char* served = module ? model_name.c_str() : info->name;
+  Served served;
+  if (!make_served(o, *info, idcode, served)) return 2;
 
   std::string error;
   dz::tcp::Listener listener =
-      dz::tcp::Listener::listen_loopback(static_cast<std::uint16_t>(port), error);
+      dz::tcp::Listener::listen_loopback(static_cast<std::uint16_t>(o.port), error);
   if (!listener.valid()) {
     std::cerr << "dividezurirer-sim: " << error << "\n";
     return 1;
   }
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
-  std::printf("dividezurirer-sim: %s (IDCODE 0x%08X) on 127.0.0.1 port %u\n", served,
-              cpu->tap().config().idcode, listener.port());
+  std::printf("dividezurirer-sim: %s (IDCODE 0x%08X) on 127.0.0.1 port %u\n", served.name,
+              served.cpu->tap().config().idcode, listener.port());
   std::fflush(stdout);
-  if (!port_file.empty()) {
-    std::ofstream f(port_file + ".tmp");
-    f << listener.port() << "\n";
-    f.close();
-    std::rename((port_file + ".tmp").c_str(), port_file.c_str());
-  }
+  if (!o.port_file.empty()) write_port_file(o.port_file, listener.port());
 
-  bool quit = false;
-  std::uint8_t buffer[4096];
-  std::string reply;
-  while (!quit && !stop_requested.load()) {
-    dz::tcp::Stream client = listener.accept(200);
-    if (!client) continue;
-    dz::sim::BitbangSession session(*cpu);
-    while (!stop_requested.load()) {
-      const int got = client.read_some(buffer, sizeof buffer, 200);
-      if (got == -2) continue;
-      if (got <= 0) break;  // the client closed: wait for the next one
-      reply.clear();
-      quit = !session.feed(buffer, static_cast<std::size_t>(got), reply);
-      if (!reply.empty() &&
-          !client.write_all(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()))
-        break;
-      if (quit) break;
-    }
-  }
+  serve(listener, *served.cpu);
   std::printf("dividezurirer-sim: stopped\n");
   return 0;
 }
