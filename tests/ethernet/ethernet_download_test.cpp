@@ -46,6 +46,20 @@ class EthernetDownload : public EthernetTest {
       if (b.find(text) != std::string::npos) return true;
     return false;
   }
+  // Starts a module of `config` and runs a download of `size` bytes that must fail with `message`
+  // in a box and no jump command; returns the module for further checks.
+  sim::EthernetModule& expect_failure(const sim::EthernetModuleConfig& config, int fast,
+                                      int ack_wait_ms, std::size_t size, std::uint32_t seed,
+                                      const std::string& message, const std::string& label) {
+    auto& module = start_module(config);
+    if (ack_wait_ms != 0) tftp_state().ack_wait_ms = ack_wait_ms;
+    fast_download = fast;
+    clear_boxes();
+    EXPECT_EQ(download(random_bytes(size, seed)), 0) << label;
+    EXPECT_TRUE(box_contains(message)) << label;
+    EXPECT_EQ(module.jump_commands(), 0) << label;
+    return module;
+  }
   int file_counter_ = 0;
 };
 
@@ -131,14 +145,10 @@ TEST_F(EthernetDownload, EleventhUnansweredSendFails) {
   for (int fast : {0, 1}) {
     sim::EthernetModuleConfig c;
     c.drop_data = 1.0;
-    auto& module = start_module(c);
-    tftp_state().ack_wait_ms = 10;
-    fast_download = fast;
-    clear_boxes();
-    EXPECT_EQ(download(random_bytes(700, 1)), 0);
+    auto& module = expect_failure(c, fast, 10, 700, 1,
+                                  "Maximum retries reached when trying to send packed 1\r\n",
+                                  "fast " + std::to_string(fast));
     EXPECT_EQ(module.data_packets(), 11) << "fast " << fast;
-    EXPECT_TRUE(box_contains("Maximum retries reached when trying to send packed 1\r\n"));
-    EXPECT_EQ(module.jump_commands(), 0);
     EXPECT_FALSE(module.transfer_complete());
     modules_.clear();
   }
@@ -148,14 +158,10 @@ TEST_F(EthernetDownload, WrongBlockNumberEndsTransferAtOnce) {
   for (int fast : {0, 1}) {
     sim::EthernetModuleConfig c;
     c.wrong_ack_block = 3;
-    auto& module = start_module(c);
-    fast_download = fast;
-    clear_boxes();
-    EXPECT_EQ(download(random_bytes(20 * 1024 + 5, 2)), 0);
-    EXPECT_TRUE(
-        box_contains("ACK TFTP packet hadn't appropriate sequence number(Expected:3, Got:103)\r\n"))
-        << "fast " << fast;
-    EXPECT_EQ(module.jump_commands(), 0);
+    auto& module = expect_failure(
+        c, fast, 0, 20 * 1024 + 5, 2,
+        "ACK TFTP packet hadn't appropriate sequence number(Expected:3, Got:103)\r\n",
+        "fast " + std::to_string(fast));
     EXPECT_FALSE(module.transfer_complete());
     modules_.clear();
   }
@@ -178,19 +184,13 @@ TEST_F(EthernetDownload, MissingFinalAcknowledgementsFailTheJob) {
     sim::EthernetModuleConfig c;
     c.drop_acks_from = k.drop_from;
     c.drop_final_ack = k.drop_final;
-    auto& module = start_module(c);
-    tftp_state().ack_wait_ms = 10;
-    fast_download = k.fast;
-    clear_boxes();
-    auto bytes = random_bytes(fifty_blocks, 31);
-    EXPECT_EQ(download(bytes), 0) << "fast " << k.fast << " from " << k.drop_from;
-    EXPECT_TRUE(
-        box_contains(std::string("Maximum retries reached when trying to send ") + k.message))
-        << "fast " << k.fast << " from " << k.drop_from;
-    EXPECT_EQ(module.jump_commands(), 0);
+    auto& module =
+        expect_failure(c, k.fast, 10, fifty_blocks, 31,
+                       std::string("Maximum retries reached when trying to send ") + k.message,
+                       "fast " + std::to_string(k.fast) + " from " + std::to_string(k.drop_from));
     if (k.drop_final) {  // every block arrived; only the answer to the last one went missing
       EXPECT_TRUE(module.transfer_complete());
-      EXPECT_EQ(module.received_file(), bytes);
+      EXPECT_EQ(module.received_file(), random_bytes(fifty_blocks, 31));
     }
     EXPECT_FALSE(tftp_state().socket_open);
     EXPECT_EQ(tftp_state().block_number.load(), 0);
@@ -204,14 +204,9 @@ TEST_F(EthernetDownload, WrongAcknowledgementOfTheFinalBlockFailsTheJob) {
     for (int fast : {0, 1}) {
       sim::EthernetModuleConfig c;
       c.wrong_final_ack = true;
-      auto& module = start_module(c);
-      fast_download = fast;
-      clear_boxes();
-      EXPECT_EQ(download(random_bytes(size, 32)), 0) << size << " fast " << fast;
-      EXPECT_TRUE(box_contains(
-          "ACK TFTP packet hadn't appropriate sequence number(Expected:51, Got:151)\r\n"))
-          << size << " fast " << fast;
-      EXPECT_EQ(module.jump_commands(), 0);
+      expect_failure(c, fast, 0, size, 32,
+                     "ACK TFTP packet hadn't appropriate sequence number(Expected:51, Got:151)\r\n",
+                     std::to_string(size) + " fast " + std::to_string(fast));
       EXPECT_FALSE(tftp_state().socket_open);
       modules_.clear();
     }
@@ -232,14 +227,10 @@ TEST_F(EthernetDownload, StrayAcknowledgementOfALaterBlockFailsTheJob) {
     sim::EthernetModuleConfig c;
     c.stray_ack_after = k.after;
     c.stray_ack_block = k.block;
-    auto& module = start_module(c);
-    fast_download = k.fast;
-    clear_boxes();
-    EXPECT_EQ(download(random_bytes(fifty_blocks, 33)), 0) << "fast " << k.fast << " " << k.after;
-    EXPECT_TRUE(box_contains(std::string("ACK TFTP packet hadn't appropriate sequence number") +
-                             k.message + "\r\n"))
-        << "fast " << k.fast << " " << k.after;
-    EXPECT_EQ(module.jump_commands(), 0);
+    expect_failure(
+        c, k.fast, 0, fifty_blocks, 33,
+        std::string("ACK TFTP packet hadn't appropriate sequence number") + k.message + "\r\n",
+        "fast " + std::to_string(k.fast) + " " + std::to_string(k.after));
     modules_.clear();
   }
 }
@@ -344,18 +335,7 @@ TEST_F(EthernetDownload, UnansweredJumpTimesOutAfter200Seconds) {
   ASSERT_EQ(tftp_start(ui::no_window), 1);
   auto bytes = random_bytes(4096, 3);
   ASSERT_EQ(tftp_write(bytes.data(), 0, 4096), 1);
-  clock::use_virtual_clock();
-  std::atomic<int> closed{0};
-  auto closer = threads::Thread::start([&] {
-    ethernet_close();
-    closed = 1;
-  });
-  // Virtual time runs while close waits on its socket in 100 ms steps of real time.
-  while (closed.load() == 0) {
-    clock::advance_us(20'000'000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  closer.join();
+  close_on_virtual_clock();
   EXPECT_EQ(module.received_file(), bytes);
   EXPECT_EQ(module.jump_commands(), 1);
   ASSERT_EQ(box_lines().size(), 1u);

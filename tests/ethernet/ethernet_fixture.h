@@ -3,8 +3,11 @@
 // loopback ports that the loader is pointed at.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/interface.h"
@@ -13,6 +16,7 @@
 #include "platform/debug.h"
 #include "platform/net.h"
 #include "platform/settings.h"
+#include "platform/thread.h"
 #include "platform/udp.h"
 #include "platform/ui_headless.h"
 #include "sim/ethernet_module.h"
@@ -25,6 +29,22 @@ inline std::uint16_t free_udp_port() {
   udp::Socket s = udp::Socket::create();
   if (!s || !s.bind(udp::Address{udp::loopback_ip, 0})) return 0;
   return s.local_address().port;
+}
+
+// Closes the connection on the virtual clock: virtual time runs while close waits on its socket
+// in 100 ms steps of real time, so the jump's long timeout passes at once.
+inline void close_on_virtual_clock() {
+  clock::use_virtual_clock();
+  std::atomic<int> closed{0};
+  auto closer = threads::Thread::start([&] {
+    ethernet_close();
+    closed = 1;
+  });
+  while (closed.load() == 0) {
+    clock::advance_us(20'000'000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  closer.join();
 }
 
 class EthernetTest : public HostTest {

@@ -164,18 +164,7 @@ TEST_F(ForeignPeer, AnotherHostCannotAnswerTheJump) {
   ASSERT_EQ(tftp_start(ui::no_window), 1);
   auto bytes = random_bytes(3000, 43);
   ASSERT_EQ(tftp_write(bytes.data(), 0, 3000), 1);
-  clock::use_virtual_clock();
-  std::atomic<int> closed{0};
-  auto closer = threads::Thread::start([&] {
-    ethernet_close();
-    closed = 1;
-  });
-  // Virtual time runs while close waits on its socket in 100 ms steps of real time.
-  while (closed.load() == 0) {
-    clock::advance_us(20'000'000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  closer.join();
+  close_on_virtual_clock();
   EXPECT_EQ(raced.jumps(), 1);
   ASSERT_EQ(box_lines().size(), 1u);
   EXPECT_EQ(box_lines()[0], "Error: Timeout waiting for EDBG_CMD_JUMPING ACK\r\n");

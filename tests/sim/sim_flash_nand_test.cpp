@@ -1,6 +1,7 @@
 // The NAND models driven directly at the NAND port pins.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <vector>
 
 #include "platform/clock.h"
@@ -50,9 +51,19 @@ class NandModel : public ::testing::Test {
     address(a, (column >> 8) & 0x0F, cs);
     for (std::uint32_t i = 0; i < rows; ++i) address(a, (row >> (8 * i)) & 0xFF, cs);
   }
+  void addresses(NandArray& a, std::initializer_list<std::uint8_t> bytes, std::uint32_t cs = 0) {
+    for (std::uint8_t b : bytes) address(a, b, cs);
+  }
   void wait_ready(NandArray& a) {
     for (int i = 0; i < 10000 && !a.ready(); ++i) clock::sleep_ms(1);
     ASSERT_TRUE(a.ready());
+  }
+  // Confirms an operation with command `c`, waits for the chip and reads its status byte.
+  std::uint16_t confirm(NandArray& a, std::uint8_t c, std::uint32_t cs = 0) {
+    command(a, c, cs);
+    wait_ready(a);
+    command(a, 0x70, cs);
+    return read(a, cs) & 0xFF;
   }
 };
 
@@ -121,8 +132,7 @@ TEST_F(NandModel, LargePageProgramReadEraseWithSpareAndStatus) {
 
   // Erase of block 1 (pages 64..127) empties page 70.
   command(a, 0x60);
-  address(a, 70);
-  address(a, 0);
+  addresses(a, {70, 0});
   command(a, 0xD0);
   EXPECT_FALSE(a.ready());
   wait_ready(a);
@@ -136,34 +146,24 @@ TEST_F(NandModel, SmallPagePointersAndFactoryMarks) {
   EXPECT_TRUE(chip.bad(3));
   // Read the spare of page 96 (block 3) from byte 5: the factory mark.
   command(a, 0x50);
-  address(a, 5);
-  address(a, 96);
-  address(a, 0);
+  addresses(a, {5, 96, 0});
   wait_ready(a);
   EXPECT_EQ(read(a) & 0xFF, 0x00u);
   // Second half pointer: column 256 + 4 of page 0.
   command(a, 0x00);
   command(a, 0x80);
-  address(a, 0);
-  address(a, 0);
-  address(a, 0);
+  addresses(a, {0, 0, 0});
   for (int i = 0; i < 512; ++i) cycle(a, false, false, static_cast<std::uint16_t>(i >> 1));
   command(a, 0x10);
   wait_ready(a);
   command(a, 0x01);
-  address(a, 4);
-  address(a, 0);
-  address(a, 0);
+  addresses(a, {4, 0, 0});
   wait_ready(a);
   EXPECT_EQ(read(a) & 0xFF, (256 + 4) >> 1);
   // A bad block refuses erase: the status carries the failure bit and the mark stays.
   command(a, 0x60);
-  address(a, 96);
-  address(a, 0);
-  command(a, 0xD0);
-  wait_ready(a);
-  command(a, 0x70);
-  EXPECT_EQ(read(a) & 0x01, 0x01u);
+  addresses(a, {96, 0});
+  EXPECT_EQ(confirm(a, 0xD0) & 0x01, 0x01u);
   std::vector<std::uint8_t> page(528);
   chip.read_page(96, page.data());
   EXPECT_EQ(page[512 + 5], 0x00);
@@ -174,14 +174,10 @@ TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
   NandChip& chip = a.add(nand_hynix_dc, 0, 0);  // 262144 pages: row bits 18 and up must be 0
   const auto program = [&](std::uint32_t column, std::uint32_t row) {
     command(a, 0x80);
-    address(a, column & 0xFF);
-    address(a, (column >> 8) & 0xFF);
+    addresses(a, {static_cast<std::uint8_t>(column), static_cast<std::uint8_t>(column >> 8)});
     for (std::uint32_t i = 0; i < 3; ++i) address(a, (row >> (8 * i)) & 0xFF);
     cycle(a, false, false, 0x5A);
-    command(a, 0x10);
-    wait_ready(a);
-    command(a, 0x70);
-    return read(a) & 0xFF;
+    return confirm(a, 0x10);
   };
   EXPECT_EQ(program(0, 0x40000), 0xC1u);  // one past the last page
   EXPECT_EQ(chip.address_errors(), 1u);
@@ -200,13 +196,8 @@ TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
   EXPECT_EQ(read(a) & 0xFF, 0x00u);
   // An erase likewise fails and keeps the page.
   command(a, 0x60);
-  address(a, 0xFF);
-  address(a, 0xFF);
-  address(a, 0x07);
-  command(a, 0xD0);
-  wait_ready(a);
-  command(a, 0x70);
-  EXPECT_EQ(read(a) & 0xFF, 0xC1u);
+  addresses(a, {0xFF, 0xFF, 0x07});
+  EXPECT_EQ(confirm(a, 0xD0), 0xC1u);
   EXPECT_TRUE(chip.page_stored(0x3FFFF));
   EXPECT_EQ(chip.address_errors(), 5u);
 
@@ -215,15 +206,9 @@ TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
   NandChip& small = s.add(nand_samsung_76, 0, 0);
   command(s, 0x00);
   command(s, 0x80);
-  address(s, 0);
-  address(s, 0);
-  address(s, 0);
-  address(s, 2);
+  addresses(s, {0, 0, 0, 2});
   cycle(s, false, false, 0x00);
-  command(s, 0x10);
-  wait_ready(s);
-  command(s, 0x70);
-  EXPECT_EQ(read(s) & 0x01, 0x01u);
+  EXPECT_EQ(confirm(s, 0x10) & 0x01, 0x01u);
   EXPECT_EQ(small.address_errors(), 1u);
 }
 
@@ -233,14 +218,9 @@ TEST_F(NandModel, PartialProgramCountPerPageUntilErased) {
   const auto program = [&](std::uint8_t column, std::uint8_t value) {
     command(a, 0x00);
     command(a, 0x80);
-    address(a, column);
-    address(a, 1);
-    address(a, 0);
+    addresses(a, {column, 1, 0});
     cycle(a, false, false, value);
-    command(a, 0x10);
-    wait_ready(a);
-    command(a, 0x70);
-    return read(a) & 0x01;
+    return confirm(a, 0x10) & 0x01;
   };
   EXPECT_EQ(program(0, 0x11), 0u);
   EXPECT_EQ(program(1, 0x22), 0u);
@@ -254,8 +234,7 @@ TEST_F(NandModel, PartialProgramCountPerPageUntilErased) {
   EXPECT_EQ(page[2], 0xFF);
   // An erase of the block starts the count again.
   command(a, 0x60);
-  address(a, 0);
-  address(a, 0);
+  addresses(a, {0, 0});
   command(a, 0xD0);
   wait_ready(a);
   EXPECT_EQ(chip.page_programs(1), 0u);
@@ -270,17 +249,12 @@ TEST_F(NandModel, InjectedFaultsAndChipSelects) {
   command(a, 0x80, 1);
   large_address(a, 0, 5, 3, 1);
   cycle(a, false, false, 0x00, 1);
-  command(a, 0x10, 1);
-  wait_ready(a);
-  command(a, 0x70, 1);
-  EXPECT_EQ(read(a, 1) & 0xFF, 0xC1u);
+  EXPECT_EQ(confirm(a, 0x10, 1), 0xC1u);
   EXPECT_FALSE(c1.page_stored(5));
   EXPECT_EQ(c0.programs(), 0u);
   c0.faults().stuck_busy = true;
   command(a, 0x60);
-  address(a, 0);
-  address(a, 0);
-  address(a, 0);
+  addresses(a, {0, 0, 0});
   command(a, 0xD0);
   clock::sleep_ms(60000);
   EXPECT_FALSE(a.ready());

@@ -1,6 +1,8 @@
 // The StrataFlash models driven directly at their pins.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 #include "platform/clock.h"
 #include "sim/strata_flash.h"
 
@@ -26,6 +28,11 @@ class StrataModel : public ::testing::Test {
     bank.static_bus(bus);
     bus.nwe = true;
     bank.static_bus(bus);
+  }
+  // Several bus writes to one address, in order (a command and its confirmation).
+  static void writes(StrataBank& bank, std::uint32_t address,
+                     std::initializer_list<std::uint32_t> values, std::uint32_t cs = 0) {
+    for (std::uint32_t v : values) write(bank, address, v, cs);
   }
   static std::uint32_t read(StrataBank& bank, std::uint32_t address, std::uint32_t cs = 0) {
     StaticBus bus;
@@ -92,8 +99,7 @@ TEST_F(StrataModel, BufferedProgramOnlyClearsBitsAndHonoursTheBufferSize) {
   EXPECT_EQ(buffer_program(bank, 0x200, std::vector<std::uint16_t>(16, 0)), 0x80u);
   const std::uint32_t status = buffer_program(bank, 0x400, std::vector<std::uint16_t>(17, 0));
   EXPECT_EQ(status & 0x30, 0x30u);
-  write(bank, 0, 0x50);
-  write(bank, 0, 0xFF);
+  writes(bank, 0, {0x50, 0xFF});
   EXPECT_EQ(read(bank, 0x400), 0xFFFFu);
   EXPECT_EQ(read(bank, 0x200 + 30), 0u);
   EXPECT_EQ(bank.program_word_counts(), (std::vector<std::uint32_t>{2, 1, 16}));
@@ -102,8 +108,7 @@ TEST_F(StrataModel, BufferedProgramOnlyClearsBitsAndHonoursTheBufferSize) {
 TEST_F(StrataModel, EraseTakesItsTimeOnTheVirtualClock) {
   StrataBank bank(strata_p30b_128, 1, 0);
   buffer_program(bank, 0x20000, {0x0000});
-  write(bank, 0x20000, 0x20);
-  write(bank, 0x20000, 0xD0);
+  writes(bank, 0x20000, {0x20, 0xD0});
   EXPECT_EQ(read(bank, 0x20000) & 0x80, 0u);  // busy
   clock::sleep_ms(799);
   EXPECT_EQ(read(bank, 0x20000) & 0x80, 0u);
@@ -123,20 +128,16 @@ TEST_F(StrataModel, LockBitsPerBlockAndTheJ3ClearAll) {
   write(p30, 0x40000, 0x90);
   EXPECT_EQ(read(p30, 0x40000 + 4), 1u);
   EXPECT_EQ(read(p30, 0x60000 + 4), 0u);
-  write(p30, 0x40000, 0x20);
-  write(p30, 0x40000, 0xD0);
+  writes(p30, 0x40000, {0x20, 0xD0});
   clock::sleep_ms(1000);
   EXPECT_EQ(read(p30, 0x40000), 0xA2u);  // erase error, block locked
-  write(p30, 0x40000, 0x50);
-  write(p30, 0x40000, 0x60);
-  write(p30, 0x40000, 0xD0);
+  writes(p30, 0x40000, {0x50, 0x60, 0xD0});
   EXPECT_FALSE(p30.block_locked(0x40000));
 
   StrataBank j3(strata_j3_128, 1, 0);
   j3.lock_block(0, true);
   j3.lock_block(0x20000, true);
-  write(j3, 0, 0x60);
-  write(j3, 0, 0xD0);
+  writes(j3, 0, {0x60, 0xD0});
   EXPECT_FALSE(j3.block_locked(0x20000));  // clears every block
   EXPECT_EQ(read(j3, 0) & 0x80, 0u);       // and takes its time
 }
@@ -147,9 +148,7 @@ TEST_F(StrataModel, TwoChipsFormAThirtyTwoBitBus) {
   write(bank, 0, 0x00900090, 2);
   EXPECT_EQ(read(bank, 0, 2), 0x00890089u);
   EXPECT_EQ(read(bank, 4, 2), 0x88028802u);
-  write(bank, 0, 0x00E800E8, 2);
-  write(bank, 0, 0x00010001, 2);
-  write(bank, 0, 0x11223344, 2);
+  writes(bank, 0, {0x00E800E8, 0x00010001, 0x11223344}, 2);
   write(bank, 4, 0x55667788, 2);
   write(bank, 0, 0x00D000D0, 2);
   clock::sleep_ms(1);
@@ -167,15 +166,13 @@ TEST_F(StrataModel, InjectedFaults) {
   write(bank, 0, 0x50);
   bank.faults().program_error = false;
   bank.faults().erase_error = true;
-  write(bank, 0, 0x20);
-  write(bank, 0, 0xD0);
+  writes(bank, 0, {0x20, 0xD0});
   clock::sleep_ms(1000);
   EXPECT_EQ(read(bank, 0), 0xA0u);
   write(bank, 0, 0x50);
   bank.faults().erase_error = false;
   bank.faults().stuck_busy = true;
-  write(bank, 0, 0x20);
-  write(bank, 0, 0xD0);
+  writes(bank, 0, {0x20, 0xD0});
   clock::sleep_ms(100000);
   EXPECT_EQ(read(bank, 0), 0x00u);
 }
