@@ -174,7 +174,9 @@ constexpr ConfigOption config_options[] = {
 // unknown option or a bad value.
 bool apply_options(const TargetOptions& options, EthernetModuleConfig& c, std::string& store,
                    std::string& error) {
-  for (const auto& [key, value] : options) {
+  for (const auto& entry : options) {
+    const std::string& key = entry.first;
+    const std::string& value = entry.second;
     if (key == "store") {
       store = value;
       continue;
