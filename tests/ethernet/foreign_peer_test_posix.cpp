@@ -1,6 +1,7 @@
 // The transfer listens only to the module that announced itself: a host that answers the write
 // request first, and datagrams from other hosts or other ports during the transfer and the jump,
-// are ignored. 127.0.0.1 and 127.0.0.2 are two loopback addresses of this machine.
+// are ignored. 127.0.0.1 and 127.0.0.2 are two loopback addresses of this machine (Linux only:
+// under Wine a socket bound to 127.0.0.2 sends from 127.0.0.1, so the rogue host cannot be made).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
