@@ -286,13 +286,6 @@ void set_com_port_name(std::string_view name) {
   s.com_port_name = cut(name, serial::port_name_capacity());
 }
 
-std::string com_port_override() {
-  return serial::com_port_override();
-}
-
-void set_com_port_override(std::string_view name) {
-  serial::set_com_port_override(name);
-}
 
 std::string serial_collected_text() {
   auto& s = state();

@@ -45,10 +45,8 @@ inline constexpr DownloadInterface serial_download_interface{
 std::string com_port_name();
 void set_com_port_name(std::string_view name);
 
-// A port that replaces com_port_name for detect and open without being stored in the settings
-// (a simulated module's pseudo-terminal). Empty: none.
-std::string com_port_override();
-void set_com_port_override(std::string_view name);
+// serial::com_port_override (platform/serial_port.h), when set, replaces com_port_name for detect
+// and open without being stored in the settings.
 
 // What detect collected before the ready sequence (serial_rx_buffer up to its terminator).
 std::string serial_collected_text();

@@ -194,11 +194,11 @@ TEST(SerialBootloaderTarget, AttachPointsTheSerialInterfaceAtThePseudoTerminal) 
   {
     auto session = model->attach({{"banner", "2000"}, {"split", ""}}, error);
     ASSERT_NE(session, nullptr) << error;
-    const std::string port = com_port_override();
+    const std::string port = serial::com_port_override();
     EXPECT_TRUE(port.starts_with("/dev/pts/")) << port;
     EXPECT_TRUE(serial::port_exists(port));
   }
-  EXPECT_EQ(com_port_override(), "");
+  EXPECT_EQ(serial::com_port_override(), "");
 }
 
 TEST(SerialBootloaderTarget, BadOptionsAreRefusedWithAReason) {
@@ -212,7 +212,7 @@ TEST(SerialBootloaderTarget, BadOptionsAreRefusedWithAReason) {
   EXPECT_NE(error.find("bad value"), std::string::npos);
   EXPECT_EQ(model->attach({{"expect", "/nonexistent/nk.bin"}}, error), nullptr);
   EXPECT_NE(error.find("cannot read"), std::string::npos);
-  EXPECT_EQ(com_port_override(), "");
+  EXPECT_EQ(serial::com_port_override(), "");
 }
 
 }  // namespace

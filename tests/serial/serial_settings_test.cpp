@@ -58,11 +58,11 @@ TEST_F(SerialSettings, ValueTooLongForTheNameLoadsTheDefaultAndNamesAreCut) {
 
 TEST_F(SerialSettings, OverrideIsNeitherStoredNorShownAsTheSetting) {
   set_com_port_name("/dev/ttyS1");
-  set_com_port_override("/dev/pts/77");
+  serial::set_com_port_override("/dev/pts/77");
   EXPECT_EQ(serial_save_settings(), 1);
   EXPECT_EQ(serial_load_settings(), 1);
   EXPECT_EQ(com_port_name(), "/dev/ttyS1");
-  EXPECT_EQ(com_port_override(), "/dev/pts/77");
+  EXPECT_EQ(serial::com_port_override(), "/dev/pts/77");
 }
 
 // Runs the dialog on this thread while `user` acts on it from another.
