@@ -99,6 +99,7 @@
 #define IDC_JTAG_SPEED 1049
 #define IDC_JTAG_SPEED_LABEL 1050
 #define IDC_JTAG_SPEED_HINT 1051
+#define IDC_JTAG_FAST 1064
 
 // Production test (123)
 #define IDC_TEST_START 1058

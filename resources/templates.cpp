@@ -130,6 +130,7 @@ constexpr ControlTemplate jtag_controls[] = {
     {IDC_JTAG_SPEED, K::edit, "", 0},
     {IDC_JTAG_SPEED_LABEL, K::static_text, "Speed [kHz]", 0},
     {IDC_JTAG_SPEED_HINT, K::static_text, "0=Auto; Max:6000", 0},
+    {IDC_JTAG_FAST, K::check_box, "Fast Programming", 0},
 };
 
 constexpr ControlTemplate production_test_controls[] = {
