@@ -40,7 +40,6 @@ struct ParallelCable {
   std::uint8_t srst;         // data bit carrying SRST (0 = none)
   std::uint8_t tdo;          // status bit carrying TDO
   bool tdo_inverted;         // the port reports that status bit inverted
-  std::uint8_t close_byte;   // data byte left on the port when the cable is released
 };
 
 // The four parallel cables, indexed by kind. S7 (Busy, 0x80) is inverted by the port hardware.
@@ -54,8 +53,7 @@ inline constexpr ParallelCable parallel_cables[] = {
      .trst_n = 0,
      .srst = 0,
      .tdo = 0x80,
-     .tdo_inverted = true,
-     .close_byte = 0x01},
+     .tdo_inverted = true},
     {.kind = AdapterKind::zo,
      .name = "Z&O",
      .tck = 0x02,
@@ -65,10 +63,7 @@ inline constexpr ParallelCable parallel_cables[] = {
      .trst_n = 0,
      .srst = 0,
      .tdo = 0x20,
-     .tdo_inverted = false,
-     .close_byte = 0x01},
-    // D4 = NOT TRST, D0 = SRST: the usual close byte 0x01 would hold the module in reset after
-    // the download, so the Wiggler is left with both lines released.
+     .tdo_inverted = false},
     {.kind = AdapterKind::wiggler,
      .name = "Wiggler",
      .tck = 0x04,
@@ -78,8 +73,7 @@ inline constexpr ParallelCable parallel_cables[] = {
      .trst_n = 0x10,
      .srst = 0x01,
      .tdo = 0x80,
-     .tdo_inverted = true,
-     .close_byte = 0x10},
+     .tdo_inverted = true},
     {.kind = AdapterKind::insight,
      .name = "Insight / Xilinx",
      .tck = 0x02,
@@ -89,8 +83,7 @@ inline constexpr ParallelCable parallel_cables[] = {
      .trst_n = 0,
      .srst = 0,
      .tdo = 0x10,
-     .tdo_inverted = false,
-     .close_byte = 0x01},
+     .tdo_inverted = false},
 };
 
 static_assert(std::size(parallel_cables) == adapter_number(AdapterKind::insight) + 1);

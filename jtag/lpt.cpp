@@ -20,8 +20,16 @@ namespace {
 constexpr const char* driver_service = "GIVEIO";
 constexpr const char* driver_file = "GIVEIO.SYS";
 
-// The data-register byte written at open, and at close when no parallel cable is selected.
+// The data byte written at open, and at close when no parallel cable is selected.
 constexpr std::uint8_t idle_byte = 0x01;
+
+// The byte left on the port when `cable` is released: the idle byte with the cable's reset
+// outputs released (on the Wiggler D0 is SRST, so 0x01 would hold the module in reset after the
+// download; there the byte is 0x10, NOT TRST high).
+constexpr std::uint8_t release_byte(const ParallelCable& cable) {
+  const auto reset_bits = static_cast<std::uint8_t>(cable.trst_n | cable.srst);
+  return static_cast<std::uint8_t>((idle_byte & ~reset_bits) | cable.trst_n);
+}
 
 // The selected cable's wiring as the port backend needs it; all zero for a kind that is no
 // parallel cable (opening takes this branch for every kind that is not a USB adapter).
@@ -96,7 +104,7 @@ int lpt_open(int report) {
 
 int lpt_close() {
   const ParallelCable* cable = parallel_cable(jtag_interface);
-  port_io::port_write_byte(lpt_base, cable != nullptr ? cable->close_byte : idle_byte);
+  port_io::port_write_byte(lpt_base, cable != nullptr ? release_byte(*cable) : idle_byte);
   port_io::port_write_byte(static_cast<std::uint16_t>(lpt_base + 2), 0x01);
   port_io::release();
   if (port_driver_needed) port_io::port_driver_remove(driver_service);
