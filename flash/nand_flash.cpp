@@ -189,8 +189,7 @@ std::uint64_t bootloader_area_end() {
 // to the end of the bootloader area move up by one page.
 std::uint64_t skip_table_page(std::uint64_t a) {
   if (!g.nand_large_page || g.bbt_page_write) return a;
-  const std::uint64_t span = g.nand_block_size - g.nand_page_size;
-  if (a >= span && a < bootloader_area_end()) a += g.nand_page_size;
+  if (a >= g.nand_first_span && a < bootloader_area_end()) a += g.nand_page_size;
   return a;
 }
 
@@ -542,7 +541,7 @@ int nand_finish() {
 }
 
 std::uint32_t nand_first_block_span() {
-  return g.nand_large_page ? g.nand_block_size - g.nand_page_size : g.nand_first_span;
+  return g.nand_first_span;
 }
 
 const FlashDriver nand_flash_driver{

@@ -17,7 +17,7 @@ struct NandGeometry {
   std::uint32_t nand_page_size = 0;
   std::uint32_t nand_spare_size = 0;
   std::uint32_t nand_block_size = 0;
-  std::uint32_t nand_first_span = 0;
+  std::uint32_t nand_first_span = 0;  // chip offset of the table page: block 0 less one page
   std::uint32_t nand_row_bytes = 2;
   std::uint32_t nand_cs0_size = 0;
   std::uint32_t nand_cs1_size = 0;
