@@ -374,34 +374,47 @@ int nand_probe() {
 
 namespace {
 
-// The unit of the image offset `at` (logical) that a write or verify of up to `left` bytes from
-// there touches: its flash offset, the lanes, how far into the unit `at` lies and how many bytes
-// of the caller's go there.
+// The unit of the image offset `at` (logical) that a write or verify of the caller's `data`, up
+// to `left` bytes from there, touches: its flash offset, the lanes, how far into the unit `at`
+// lies and how many bytes of the caller's go there.
 struct UnitPiece {
   std::uint64_t flash = 0;  // flash offset of `at`
   Lane lane;
   std::uint32_t within = 0;
   std::uint32_t take = 0;
-  const char* refusal = nullptr;
+  const char* refusal = nullptr;  // why these bytes cannot go to this unit
+  bool padding = false;           // the unit is not to be programmed, but the bytes are all 0xFF
 };
 
-UnitPiece unit_piece(std::uint64_t at, std::uint32_t left, bool writing) {
+// Why the unit of piece `u` (image offset `at`) is not to be programmed, or nullptr.
+const char* piece_refusal(const UnitPiece& u, std::uint64_t at, bool writing) {
+  if (u.lane.skip) return "not used on the 16-bit NAND bus";
+  if (const char* why = unit_refusal(u.flash - u.within, writing)) return why;
+  // Large pages: the image offsets just past the bootloader area would land on pages the
+  // shift already filled.
+  if (g.nand_large_page && !g.bbt_page_write && at >= bootloader_area_end() &&
+      at < 2ull * g.nand_block_size)
+    return "past the end of the NAND bootloader area";
+  return nullptr;
+}
+
+UnitPiece unit_piece(std::uint64_t at, const std::uint8_t* data, std::uint32_t left, bool writing) {
   UnitPiece u;
   u.flash = skip_table_page(at);
   u.lane = lane_at(u.flash);
   if (u.lane.skip) {  // nothing of the 16-bit bus lives there
     u.take = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, small_skip_end - u.flash));
-    u.refusal = "not used on the 16-bit NAND bus";
-    return u;
+  } else {
+    u.within = static_cast<std::uint32_t>(u.flash % u.lane.unit);
+    u.take = std::min(u.lane.unit - u.within, left);
   }
-  u.within = static_cast<std::uint32_t>(u.flash % u.lane.unit);
-  u.take = std::min(u.lane.unit - u.within, left);
-  u.refusal = unit_refusal(u.flash - u.within, writing);
-  // Large pages: the image offsets just past the bootloader area would land on pages the
-  // shift already filled.
-  if (!u.refusal && g.nand_large_page && !g.bbt_page_write && at >= bootloader_area_end() &&
-      at < 2ull * g.nand_block_size)
-    u.refusal = "past the end of the NAND bootloader area";
+  u.refusal = piece_refusal(u, at, writing);
+  // Erased bytes need no programming: the padding of an assembled image may reach units that
+  // are not the download's to program. Write and verify both pass over them.
+  if (u.refusal && all_erased(data, u.take)) {
+    u.refusal = nullptr;
+    u.padding = true;
+  }
   return u;
 }
 
@@ -419,17 +432,15 @@ int nand_write(std::uint8_t* buffer, std::uint32_t address, std::uint32_t length
   std::array<std::uint8_t, large_unit> padded;
   std::uint32_t pos = 0;
   while (pos < length) {
-    const UnitPiece u = unit_piece(a + pos, length - pos, true);
     const std::uint8_t* data = buffer + pos;
+    const UnitPiece u = unit_piece(a + pos, data, length - pos, true);
     if (u.refusal) {
-      // Erased bytes need no programming: the padding of an assembled image may reach pages
-      // that are not the download's to program.
-      if (all_erased(data, u.take)) {
-        pos += u.take;
-        continue;
-      }
       flash_error("Cannot write NAND offset 0x%08x: %s", shown(u.flash), u.refusal);
       return 0;
+    }
+    if (u.padding) {
+      pos += u.take;
+      continue;
     }
     const std::uint64_t unit_start = u.flash - u.within;
     if (u.within != 0 || u.take != u.lane.unit) {
@@ -452,9 +463,9 @@ int nand_verify(const std::uint8_t* buffer, std::uint32_t address, std::uint32_t
   std::array<std::uint8_t, 1024> read;
   std::uint32_t pos = 0;
   while (pos < length) {
-    const UnitPiece u = unit_piece(a + pos, length - pos, false);
-    if (u.refusal) {  // what the write skipped, or refused
-      if (!all_erased(buffer + pos, u.take)) return 0;
+    const UnitPiece u = unit_piece(a + pos, buffer + pos, length - pos, false);
+    if (u.refusal) return 0;  // what the write refused
+    if (u.padding) {          // what the write skipped
       pos += u.take;
       continue;
     }
