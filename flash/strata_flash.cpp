@@ -93,7 +93,8 @@ std::uint32_t strata_block_size(std::uint32_t offset) {
   const std::uint32_t main_block = strata.strata_bus_width * 65536;
   // Each chip select carries its own chips, so each has its own parameter blocks.
   const std::uint32_t within = offset < strata.cs0_size ? offset : offset - strata.cs0_size;
-  if (strata.bottom_parameters && within < main_block) return strata.strata_bus_width * 16384;
+  if (strata_families[strata.strata_family].bottom_parameters && within < main_block)
+    return strata.strata_bus_width * 16384;
   return main_block;
 }
 
@@ -135,11 +136,10 @@ const StrataDevice* identify_device() {
 }
 
 // Chip-select 0 size and write-buffer words from the CFI query data.
-void read_cfi_geometry(const StrataDevice& device) {
+void read_cfi_geometry(const StrataFamily& family) {
   strata_write(0, cmd_cfi_query);
   strata.cs0_size = 1u << (strata_read(word_address(0, 0x27)) & 0x1F);
-  if (device.buffer == StrataBufferSource::cfi_0x1f_large &&
-      (strata_read(word_address(0, 0x1F)) & 0xFFFF) == 9)
+  if (family.large_buffer_by_cfi_0x1f && (strata_read(word_address(0, 0x1F)) & 0xFFFF) == 9)
     strata.strata_buffer_words = 512;
   // Never load more words than the chip's own write buffer holds (CFI: log2 of its bytes).
   const std::uint32_t buffer_log2 = strata_read(word_address(0, 0x2A)) & 0xFFFF;
@@ -160,7 +160,7 @@ void describe_flash() {
   char line[128];
   std::snprintf(line, sizeof line,
                 "Flash Type: Intel StrataFlash %s %dBit (CS0: %dMB, CS1: %dMB)\r\n",
-                strata_family_names[strata.strata_family], int(strata.strata_bus_width * 8),
+                strata_families[strata.strata_family].name, int(strata.strata_bus_width * 8),
                 int(strata.cs0_size / 1048576), int(strata.cs1_size / 1048576));
   target_description_append(line);
 }
@@ -194,8 +194,7 @@ int strata_probe() {
   const StrataDevice* device = identify_device();
   if (!device) return 0;
   strata.strata_family = device->family;
-  strata.bottom_parameters = device->bottom_parameters;
-  read_cfi_geometry(*device);
+  read_cfi_geometry(strata_families[device->family]);
   probe_cs1();
   describe_flash();
   strata_write(strata_cs1_base, cmd_read_array);

@@ -13,8 +13,7 @@ struct StrataFlashState {
   std::uint32_t strata_bus_width = 4;           // bytes per bus word: 2 or 4
   std::uint32_t strata_data_mask = 0xFFFFFFFF;  // 0xFFFF or 0xFFFFFFFF
   std::uint32_t strata_buffer_words = 32;       // write buffer words per chip
-  std::uint32_t strata_family = 0;              // index into strata_family_names
-  bool bottom_parameters = false;               // from the device record
+  std::uint32_t strata_family = 0;              // index into strata_families
   std::uint32_t cs0_size = 0;
   std::uint32_t cs1_size = 0;
   std::uint32_t flash_total_size = 0;
@@ -26,35 +25,36 @@ struct StrataFlashState {
 extern StrataFlashState strata;
 void reset_strata_state();
 
-inline constexpr const char* strata_family_names[6] = {"J3",     "K3",     "P30(B)",
-                                                       "P30(T)", "P33(B)", "P33(T)"};
-// Where the probe takes the write-buffer size from: every chip's CFI buffer size bounds the
-// 32-word default; P30 chips whose CFI word 0x1F reads 9 take 512 words before that bound.
-enum class StrataBufferSource : std::uint8_t { cfi, cfi_0x1f_large };
-
-// One known device code (low 16 bits of word 1 in identifier mode). Every family sizes chip
-// select 0 from the CFI device size (doubled on a 32-bit bus).
-struct StrataDevice {
-  std::uint16_t id;
-  std::uint8_t family;     // index into strata_family_names
-  bool bottom_parameters;  // the lowest main block of each chip is four parameter blocks
-  StrataBufferSource buffer;
+// One StrataFlash family as the probe and the block layout treat it. Every family sizes chip
+// select 0 from the CFI device size (doubled on a 32-bit bus), and every chip's CFI buffer size
+// bounds the 32-word default write buffer.
+struct StrataFamily {
+  const char* name;               // shown in the target description
+  bool bottom_parameters;         // the lowest main block of each chip is four parameter blocks
+  bool large_buffer_by_cfi_0x1f;  // CFI word 0x1F reading 9 raises the buffer to 512 words first
 };
 
-// Device code, family, bottom parameter blocks, write-buffer size source.
+// Indexed by strata_family; the probe assigns only J3, K3, P30(B) and P33(B).
+inline constexpr StrataFamily strata_families[6] = {
+    {.name = "J3", .bottom_parameters = false, .large_buffer_by_cfi_0x1f = false},
+    {.name = "K3", .bottom_parameters = false, .large_buffer_by_cfi_0x1f = false},
+    {.name = "P30(B)", .bottom_parameters = true, .large_buffer_by_cfi_0x1f = true},
+    {.name = "P30(T)", .bottom_parameters = false, .large_buffer_by_cfi_0x1f = false},
+    {.name = "P33(B)", .bottom_parameters = true, .large_buffer_by_cfi_0x1f = false},
+    {.name = "P33(T)", .bottom_parameters = false, .large_buffer_by_cfi_0x1f = false},
+};
+
+// One known device code (low 16 bits of word 1 in identifier mode) and its family.
+struct StrataDevice {
+  std::uint16_t id;
+  std::uint8_t family;  // index into strata_families
+};
+
 inline constexpr StrataDevice strata_devices[] = {
-    {0x0017, 0, false, StrataBufferSource::cfi},            // J3
-    {0x0018, 0, false, StrataBufferSource::cfi},            // J3
-    {0x0019, 0, false, StrataBufferSource::cfi},            // J3
-    {0x8801, 1, false, StrataBufferSource::cfi},            // K3
-    {0x8802, 1, false, StrataBufferSource::cfi},            // K3
-    {0x8803, 1, false, StrataBufferSource::cfi},            // K3
-    {0x881A, 2, true, StrataBufferSource::cfi_0x1f_large},  // P30(B)
-    {0x881B, 2, true, StrataBufferSource::cfi_0x1f_large},  // P30(B)
-    {0x891C, 2, true, StrataBufferSource::cfi_0x1f_large},  // P30(B)
-    {0x8922, 2, true, StrataBufferSource::cfi_0x1f_large},  // P30(B)
-    {0x8820, 4, true, StrataBufferSource::cfi},             // P33(B)
-    {0x8821, 4, true, StrataBufferSource::cfi},             // P33(B)
+    {0x0017, 0}, {0x0018, 0}, {0x0019, 0},               // J3
+    {0x8801, 1}, {0x8802, 1}, {0x8803, 1},               // K3
+    {0x881A, 2}, {0x881B, 2}, {0x891C, 2}, {0x8922, 2},  // P30(B)
+    {0x8820, 4}, {0x8821, 4},                            // P33(B)
 };
 
 inline constexpr std::uint32_t strata_cs1_base = 0x08000000;
