@@ -130,8 +130,7 @@ Selection& selection() {
 
 struct SaveState {
   std::mutex mutex;
-  bool failed = false;
-  bool reported = false;
+  bool failed = false;  // told on stderr when it was set
   bool recording = false;
   StoreData loaded;  // the values as they stood after loading
   std::set<std::string> reports;
@@ -145,7 +144,6 @@ SaveState& save_state() {
 void reset_save_state() {
   std::lock_guard lock(save_state().mutex);
   save_state().failed = false;
-  save_state().reported = false;
   save_state().recording = false;
   save_state().loaded.clear();
   save_state().reports.clear();
@@ -164,45 +162,33 @@ class TrackingKey final : public Key {
     return inner_->read_string(name, value, capacity);
   }
   bool write_dword(std::string_view name, std::uint32_t value) override {
-    if (recording()) {
-      note(name, dword_value(value));
-      return true;
-    }
-    if (!needs_write(name, dword_value(value))) return true;
-    return written(name, inner_->write_dword(name, value));
+    return write(name, dword_value(value), [&] { return inner_->write_dword(name, value); });
   }
   bool write_string(std::string_view name, std::string_view value) override {
-    if (recording()) {
-      note(name, string_value(value));
-      return true;
-    }
-    if (!needs_write(name, string_value(value))) return true;
-    return written(name, inner_->write_string(name, value));
+    return write(name, string_value(value), [&] { return inner_->write_string(name, value); });
   }
 
  private:
-  static bool recording() {
-    std::lock_guard lock(save_state().mutex);
-    return save_state().recording;
-  }
-  // Notes a value as this run loaded it: a missing one as its default, a recent-file list saved
-  // with gaps as the list it made. Neither is written back unless the run changes it.
-  void note(std::string_view name, Value value) {
-    std::lock_guard lock(save_state().mutex);
-    save_state().loaded[subkey_].values[std::string(name)] = std::move(value);
-  }
-  bool needs_write(std::string_view name, const Value& value) {
-    auto& s = save_state();
-    std::lock_guard lock(s.mutex);
-    const auto key = s.loaded.find(subkey_);
-    if (key == s.loaded.end()) return true;
-    const auto old = key->second.values.find(std::string(name));
-    return old == key->second.values.end() || !(old->second == value);
-  }
-  static bool written(std::string_view name, bool ok) {
-    if (!ok)
-      note_save_failed("settings not saved: \"" + std::string(name) + "\" could not be written");
-    return ok;
+  // While recording, notes the value as this run loaded it (a missing one as its default, a
+  // recent-file list saved with gaps as the list it made) and writes nothing. Afterwards writes
+  // it unless it equals the noted value.
+  template <typename WriteInner>
+  bool write(std::string_view name, Value value, WriteInner write_inner) {
+    {
+      auto& s = save_state();
+      std::lock_guard lock(s.mutex);
+      if (s.recording) {
+        s.loaded[subkey_].values[std::string(name)] = std::move(value);
+        return true;
+      }
+      if (const auto key = s.loaded.find(subkey_); key != s.loaded.end()) {
+        const auto old = key->second.values.find(std::string(name));
+        if (old != key->second.values.end() && old->second == value) return true;
+      }
+    }
+    if (write_inner()) return true;
+    note_save_failed("settings not saved: \"" + std::string(name) + "\" could not be written");
+    return false;
   }
 
   std::unique_ptr<Key> inner_;
@@ -249,9 +235,8 @@ void report(const std::string& message) {
 
 void note_save_failed(const std::string& message) {
   std::lock_guard lock(save_state().mutex);
+  if (save_state().failed) return;
   save_state().failed = true;
-  if (message.empty() || save_state().reported) return;
-  save_state().reported = true;
   std::fprintf(stderr, "DividezUrirer: %s\n", message.c_str());
 }
 

@@ -46,7 +46,7 @@ std::string store_path();
 void begin_recording_loaded_values();
 void end_recording_loaded_values();
 
-// Marks this run's save as failed and prints `message` (when not empty) to stderr, once per run.
+// Marks this run's save as failed and prints `message` to stderr, once per run.
 void note_save_failed(const std::string& message);
 // Prints one line about the settings to stderr, once per run for the same text.
 void report(const std::string& message);
