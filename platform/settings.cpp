@@ -195,6 +195,11 @@ class TrackingKey final : public Key {
   std::string subkey_;
 };
 
+void select_store(std::shared_ptr<Store> store) {
+  std::lock_guard lock(selection().mutex);
+  selection().store = std::move(store);
+}
+
 std::shared_ptr<Store> current() {
   std::lock_guard lock(selection().mutex);
   if (!selection().store) selection().store = make_platform_store();
@@ -240,31 +245,23 @@ void note_save_failed(const std::string& message) {
   std::fprintf(stderr, "DividezUrirer: %s\n", message.c_str());
 }
 
-void use_platform_store() {
+void use_store(std::shared_ptr<Store> store) {
   reset_save_state();
-  std::lock_guard lock(selection().mutex);
-  selection().store = nullptr;
+  select_store(std::move(store));
+}
+
+void use_platform_store() {
+  use_store(nullptr);
 }
 
 void use_file_store(const std::string& path) {
-  reset_save_state();
+  reset_save_state();  // first: what loading the file reports belongs to the new run
   std::shared_ptr<Store> store = make_file_store(path);
-  if (!store) store = std::make_shared<NullStore>();
-  std::lock_guard lock(selection().mutex);
-  selection().store = std::move(store);
-}
-
-void use_store(std::shared_ptr<Store> store) {
-  reset_save_state();
-  std::lock_guard lock(selection().mutex);
-  selection().store = std::move(store);
+  select_store(store ? std::move(store) : std::make_shared<NullStore>());
 }
 
 void use_memory_store() {
-  std::shared_ptr<Store> store = make_memory_store();
-  reset_save_state();
-  std::lock_guard lock(selection().mutex);
-  selection().store = std::move(store);
+  use_store(make_memory_store());
 }
 
 std::string store_path() {
