@@ -4,8 +4,8 @@
 
 namespace dz::cli {
 
-// "" when the record table of the image at `path` reads through to its terminator; otherwise why
-// not, in a few words.
+// "" when the job would accept the image at `path` for a section-wise download (check_image_file
+// over the range its header gives); otherwise why not, in a few words.
 std::string image_problem(const std::string& path);
 
 }  // namespace dz::cli
