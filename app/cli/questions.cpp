@@ -5,6 +5,12 @@ namespace dz::cli {
 
 namespace {
 
+struct QuestionDefault {
+  const char* text_start;  // the question's text begins with this
+  bool yes;                // the answer that loses nothing
+  const char* reason;      // why, for --help
+};
+
 constexpr QuestionDefault defaults[] = {
     {"BadBlock Table missing or corrupt", true,
      "the table is built from the factory bad-block marks; No would build an empty table and "
@@ -16,10 +22,6 @@ constexpr QuestionDefault defaults[] = {
 };
 
 }  // namespace
-
-std::span<const QuestionDefault> question_defaults() {
-  return defaults;
-}
 
 bool default_answer_is_yes(std::string_view text) {
   for (const QuestionDefault& question : defaults)

@@ -2,19 +2,10 @@
 // The questions the loader may ask, and the answer given for each when nobody can be asked
 // (standard input is not a terminal and neither --yes nor --no was given): the answer that loses
 // nothing.
-#include <span>
 #include <string>
 #include <string_view>
 
 namespace dz::cli {
-
-struct QuestionDefault {
-  const char* text_start;  // the question's text begins with this
-  bool yes;                // the answer that loses nothing
-  const char* reason;      // why, for --help
-};
-
-std::span<const QuestionDefault> question_defaults();
 
 // The answer that loses nothing for a question with that text: Yes or No as listed, No (Cancel)
 // for any question not listed.
