@@ -57,7 +57,7 @@ void sync_count_locked(DiscoveryState& s) {
 }
 
 // Before a new module goes in front of a full list, the last entry that is not the selected
-// module goes.
+// module goes (the caller counts the list after the insertion).
 void make_room_locked(DiscoveryState& s) {
   if (s.list.size() < device_list_limit) return;
   for (auto it = s.list.end(); it != s.list.begin();) {
@@ -67,7 +67,6 @@ void make_room_locked(DiscoveryState& s) {
       break;
     }
   }
-  device_count = static_cast<int>(s.list.size());
 }
 
 void post_name(ui::Window window, int id, int notification, const std::string& name) {
@@ -325,7 +324,6 @@ int save_ethernet_settings() {
   // as it is: saving changes nothing the window shows.
   auto it = std::find(names.begin(), names.end(), selected);
   if (it != names.end()) std::rotate(names.begin(), it, it + 1);
-  if (names.size() > device_list_limit) names.resize(device_list_limit);
   key->write_dword("AcceptAll", static_cast<std::uint32_t>(accept_all.load()));
   key->write_dword("FastDL", static_cast<std::uint32_t>(fast_download.load()));
   if (!key->write_string("LastSelectedDevice", selected)) return 0;
