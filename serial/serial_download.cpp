@@ -286,7 +286,6 @@ void set_com_port_name(std::string_view name) {
   s.com_port_name = cut(name, serial::port_name_capacity());
 }
 
-
 std::string serial_collected_text() {
   auto& s = state();
   std::lock_guard lock(s.mutex);
