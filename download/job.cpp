@@ -90,6 +90,15 @@ void apply_ip_patch(const IpPatch& patch, std::uint8_t* piece, std::uint32_t add
   }
 }
 
+// The image as the check right before the erase found it. The reader stays open on it, so the
+// transfer writes exactly the records that were checked, without scanning the file again.
+struct CheckedImage {
+  BinImageReader reader;
+  std::unique_ptr<BinRecordTable> table = std::make_unique<BinRecordTable>();
+  int count = 0;  // records in the table, the terminator included
+  IpPatch patch;  // the fixed-IP bytes and where they go
+};
+
 bool covered_by(const BinRecordTable& records, int count, std::uint32_t address) {
   for (int i = 0; i + 1 < count; ++i) {
     const BinRecord& r = records[static_cast<std::size_t>(i)];
@@ -100,23 +109,23 @@ bool covered_by(const BinRecordTable& records, int count, std::uint32_t address)
 
 // Everything about the file that the job depends on, checked before the target is touched (and
 // again right before the erase: detection can take long, and the file may change meanwhile).
-// Shows why and returns false when the job cannot succeed. `patch` receives the fixed-IP bytes
-// and where they go; the first check also tells the user when they have nowhere to go.
+// Shows why and returns false when the job cannot succeed. `image` receives the checked image of
+// a section-wise job; the first check also tells the user when the fixed-IP bytes have nowhere
+// to go.
 bool check_job_file(const DownloadJob& job, const DownloadInterface& record, bool first_check,
-                    IpPatch& patch) {
-  patch = IpPatch{};
+                    CheckedImage& image) {
   // Interfaces that take whole files hand them to the module unchanged, and the module reads the
   // image; for them only what is not a file with fixed contents (a device, a pipe) is refused.
   const bool whole_files = record.streams_whole_file != 0;
   const bool section_wise = job.is_raw == 0 && !whole_files;
-  auto table = std::make_unique<BinRecordTable>();
-  const ImageCheck check =
-      check_image_file(job.image_path, !section_wise, job.image_start, job.image_length, *table);
+  const ImageCheck check = check_image_file(job.image_path, !section_wise, job.image_start,
+                                            job.image_length, image.reader, *image.table);
   if (check.fault != ImageFault::none && !(whole_files && check.fault == ImageFault::empty)) {
     show_error("%s", image_fault_text(check, job.image_path).c_str());
     return false;
   }
   if (!section_wise) return true;
+  image.count = check.record_count;
 
   if (rom_offset_enable != 0 && job.is_bootloader == 0) {
     const std::uint32_t moved = job.image_start + rom_offset;
@@ -130,7 +139,7 @@ bool check_job_file(const DownloadJob& job, const DownloadInterface& record, boo
   if (fix_ip != 0 && job.is_bootloader != 0) {
     bool placed = false;
     for (std::uint32_t a = fixed_ip_address; a != fixed_ip_end && !placed; ++a)
-      placed = covered_by(*table, check.record_count, a);
+      placed = covered_by(*image.table, image.count, a);
     if (!placed) {
       if (first_check) {
         constexpr const char* text =
@@ -142,18 +151,19 @@ bool check_job_file(const DownloadJob& job, const DownloadInterface& record, boo
       return true;
     }
     for (std::uint32_t a = fixed_ip_first; a != fixed_ip_end; ++a) {
-      if (!covered_by(*table, check.record_count, a)) {
+      if (!covered_by(*image.table, image.count, a)) {
         show_error("Cannot Program Fix IP: the Image Has No Data at 0x%.8x", a);
         return false;
       }
     }
     const std::uint32_t ip = fixed_ip;
     const std::uint32_t subnet = fixed_subnet;
-    patch.active = true;
-    patch.bytes = {static_cast<std::uint8_t>(ip >> 24),     static_cast<std::uint8_t>(ip >> 16),
-                   static_cast<std::uint8_t>(ip >> 8),      static_cast<std::uint8_t>(ip),
-                   static_cast<std::uint8_t>(subnet >> 24), static_cast<std::uint8_t>(subnet >> 16),
-                   static_cast<std::uint8_t>(subnet >> 8),  static_cast<std::uint8_t>(subnet)};
+    image.patch.active = true;
+    image.patch.bytes = {
+        static_cast<std::uint8_t>(ip >> 24),     static_cast<std::uint8_t>(ip >> 16),
+        static_cast<std::uint8_t>(ip >> 8),      static_cast<std::uint8_t>(ip),
+        static_cast<std::uint8_t>(subnet >> 24), static_cast<std::uint8_t>(subnet >> 16),
+        static_cast<std::uint8_t>(subnet >> 8),  static_cast<std::uint8_t>(subnet)};
   }
   return true;
 }
@@ -204,12 +214,15 @@ int stream_whole_file(ui::Window dlg, const DownloadJob& job, const DownloadInte
   return result;
 }
 
-// The state of one section-wise transfer: the image's record table (rewritten to one record in
-// whole-block mode), the piece buffer and what has been sent.
+// The state of one section-wise transfer: the checked image's reader and record table (rewritten
+// to one record in whole-block mode), the piece buffer and what has been sent.
 struct SectionTransfer {
-  BinImageReader reader;
-  std::unique_ptr<BinRecordTable> table = std::make_unique<BinRecordTable>();
-  int count = 0;  // records in the table, the terminator included
+  explicit SectionTransfer(CheckedImage& image)
+      : reader(image.reader), table(*image.table), count(image.count) {}
+
+  BinImageReader& reader;
+  BinRecordTable& table;
+  int count;  // records in the table, the terminator included
   std::uint32_t image_start = 0;
   std::uint32_t covered = 0;  // bytes of the flash map (and of the buffer in whole-block mode)
   bool whole_block = false;
@@ -220,37 +233,18 @@ struct SectionTransfer {
   int current = 0;  // the reader's record, or the one record in whole-block mode
   ProgressClock progress;
 
-  BinRecord& record(int index) { return (*table)[static_cast<std::size_t>(index)]; }
+  BinRecord& record(int index) { return table[static_cast<std::size_t>(index)]; }
 };
-
-// Opens the image and reads its record table. False when it cannot (the reader's reason shown).
-bool open_sections(const DownloadJob& job, SectionTransfer& t) {
-  BinImageHeader header;
-  t.count = t.reader.open(job.image_path, header, *t.table);
-  if (t.count != 0) return true;
-  const std::string why = bin_image_error_text(t.reader.error());
-  if (!why.empty()) show_error("%s", why.c_str());
-  return false;
-}
 
 // Whole-block mode: every data record is read into one buffer of the image's span (at least the
 // first block), filled with 0xFF elsewhere; the table becomes that one record and the terminator.
+// The check before the erase put every data record inside the image, hence inside the buffer.
 bool assemble_whole_image(const DownloadJob& job, SectionTransfer& t, std::uint32_t block_span) {
   const int terminator = t.count - 1;  // the reader ends the table at its terminator
   t.covered = std::max(job.image_length, block_span);
   if (t.covered > whole_block_limit) {
     show_error("Image Too Large (0x%.8x Bytes)", t.covered);
     return false;
-  }
-  // Every data record must fall inside the buffer.
-  for (int i = 0; i < terminator; ++i) {
-    const BinRecord& r = t.record(i);
-    const std::uint64_t at = static_cast<std::uint32_t>(r.address - t.image_start);
-    if (r.length != 0 && at + r.length > t.covered) {
-      show_error("Image Record at 0x%.8x (Length 0x%.8x) Lies Outside the Image", r.address,
-                 r.length);
-      return false;
-    }
   }
   t.buffer.assign(t.covered, 0xFF);
   while (t.reader.current_record() < terminator) {
@@ -381,9 +375,8 @@ void show_progress(ui::Window dlg, SectionTransfer& t, std::uint32_t piece_lengt
 // Section-wise transfer of a Windows CE image: record by record in 1 KiB pieces, or the image
 // assembled into one buffer written in 2 KiB pieces when the interface asks for whole blocks.
 int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInterface& record,
-                      const IpPatch& patch) {
-  SectionTransfer t;
-  if (!open_sections(job, t)) return 0;
+                      CheckedImage& image) {
+  SectionTransfer t(image);
   const bool verify = verify_after_write != 0;
   if (!prepare_buffer(job, record, t)) return 0;
   show_transfer_layout(dlg, job, t);
@@ -400,7 +393,7 @@ int transfer_sections(ui::Window dlg, const DownloadJob& job, const DownloadInte
       std::uint32_t address = 0;
       std::uint32_t length = 0;
       if (!next_piece(job, t, piece, address, length)) return 0;
-      if (!write_piece(dlg, record, patch, verify, piece, address, length)) return 0;
+      if (!write_piece(dlg, record, image.patch, verify, piece, address, length)) return 0;
       show_progress(dlg, t, length);
     } while (t.whole_block && t.total_done < t.covered);
 
@@ -428,8 +421,8 @@ void download_thread(ui::Window dlg) {
   }
 
   int result = 0;
-  IpPatch patch;
-  if (check_job_file(job, record, false, patch)) {  // else nothing is erased; it said why
+  CheckedImage image;
+  if (check_job_file(job, record, false, image)) {  // else nothing is erased; it said why
     set_stage(dlg, "Erasing Flash...");
     if (record.erase(job.image_start, job.image_length) == 0) {
       show_error("Erasing Flash");
@@ -439,7 +432,7 @@ void download_thread(ui::Window dlg) {
       ui::show(dlg, IDC_TOTAL_BAR, true);
       result = job.is_raw != 0 || record.streams_whole_file != 0
                    ? stream_whole_file(dlg, job, record)
-                   : transfer_sections(dlg, job, record, patch);
+                   : transfer_sections(dlg, job, record, image);
     }
   }
 
@@ -476,8 +469,10 @@ int start_download_job(ui::Window owner, int interface_index, const std::string&
   }
 
   // Nothing of the target is touched (not even detection) for a file that cannot be downloaded.
-  IpPatch patch;
-  if (!check_job_file(job_copy(), record, true, patch)) return 0;
+  {
+    CheckedImage image;  // closed before detection; checked again before the erase
+    if (!check_job_file(job_copy(), record, true, image)) return 0;
+  }
 
   if (run_detection_dialog(owner, interface_index) == 0) return 0;
 

@@ -361,14 +361,18 @@ void check_overlaps(BinRecordTable& data, std::size_t n, ImageCheck& check) {
 
 ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
                             std::uint32_t length, BinRecordTable& table) {
+  BinImageReader reader;
+  return check_image_file(path, raw, start, length, reader, table);
+}
+
+ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
+                            std::uint32_t length, BinImageReader& reader, BinRecordTable& table) {
   ImageCheck check;
   if (!check_file_status(path, check)) return check;
   if (raw) return check;
 
   BinImageHeader header;
-  BinImageReader reader;
   const int count = reader.open(path, header, table);
-  reader.close();
   check.fault = fault_of(reader.error());
   if (check.fault != ImageFault::none) return check;
   check.record_count = count;

@@ -162,6 +162,11 @@ struct ImageCheck {
 ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
                             std::uint32_t length, BinRecordTable& table);
 
+// The same check through the caller's reader, which stays open on the image: after a passed
+// check it is at the first record, so the caller reads exactly the records that were checked.
+ImageCheck check_image_file(const std::string& path, bool raw, std::uint32_t start,
+                            std::uint32_t length, BinImageReader& reader, BinRecordTable& table);
+
 // The message that names the fault (the path is named where the file itself is at fault).
 std::string image_fault_text(const ImageCheck& check, const std::string& path);
 
