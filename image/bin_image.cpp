@@ -274,7 +274,7 @@ std::string bin_image_error_text(BinImageError error) {
 
 namespace {
 
-// Checks that the path names a non-empty regular file and records its size.
+// Checks that the path names a non-empty regular file.
 bool check_file_status(const std::string& path, ImageCheck& check) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
@@ -291,7 +291,6 @@ bool check_file_status(const std::string& path, ImageCheck& check) {
     check.fault = ImageFault::cannot_open;
     return false;
   }
-  check.file_size = size;
   if (size == 0) {
     check.fault = ImageFault::empty;
     return false;

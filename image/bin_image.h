@@ -147,9 +147,8 @@ enum class ImageFault {
 // The outcome of check_image_file, with what a message needs.
 struct ImageCheck {
   ImageFault fault = ImageFault::none;
-  BinRecord record;  // the record at fault (record_wraps, record_outside, overlap)
-  BinRecord other;   // the record it overlaps
-  std::uint64_t file_size = 0;
+  BinRecord record;              // the record at fault (record_wraps, record_outside, overlap)
+  BinRecord other;               // the record it overlaps
   std::uint64_t data_bytes = 0;  // bytes the image's records carry
   int record_count = 0;          // records of an image, terminator included
 };
