@@ -75,16 +75,18 @@ void NandChip::load_register() {
   mode_ = Mode::read;
 }
 
-void NandChip::program() {
+bool NandChip::start_operation(std::uint64_t& count, std::uint32_t busy_us, bool address_valid) {
   pending_ = Pending::none;
   mode_ = Mode::idle;
-  ++programs_;
-  busy_until_us_ = faults_.stuck_busy ? forever : clock::now_us() + type_.program_us;
+  ++count;
+  busy_until_us_ = faults_.stuck_busy ? forever : clock::now_us() + busy_us;
   failed_ = true;
-  if (!address_ok_) {
-    ++address_errors_;
-    return;
-  }
+  if (!address_valid) ++address_errors_;
+  return address_valid;
+}
+
+void NandChip::program() {
+  if (!start_operation(programs_, type_.program_us, address_ok_)) return;
   if (faults_.program_fail || bad(row_ / type_.pages_per_block)) return;
   if (++page_programs_[row_] > type_.partial_programs) {
     ++program_count_errors_;
@@ -98,15 +100,7 @@ void NandChip::program() {
 }
 
 void NandChip::erase() {
-  pending_ = Pending::none;
-  mode_ = Mode::idle;
-  ++erases_;
-  busy_until_us_ = faults_.stuck_busy ? forever : clock::now_us() + type_.erase_us;
-  failed_ = true;
-  if (!row_valid()) {
-    ++address_errors_;
-    return;
-  }
+  if (!start_operation(erases_, type_.erase_us, row_valid())) return;
   const std::uint32_t block = row_ / type_.pages_per_block;
   if (faults_.erase_fail || bad(block)) return;
   failed_ = false;

@@ -153,6 +153,9 @@ class NandChip {
   std::uint32_t address_cycles() const { return (large() ? 2 : 1) + type_.row_bytes; }
   void address_complete();
   void load_register();
+  // The confirm of a program or erase: the chip goes busy and fails unless the operation
+  // completes; false (and counted) when the address has bits the chip does not have.
+  bool start_operation(std::uint64_t& count, std::uint32_t busy_us, bool address_valid);
   void program();
   void erase();
   bool column_valid() const;
