@@ -1,6 +1,7 @@
 // BOOTME reception, the device list, its settings and the Ethernet settings dialog.
 #include <atomic>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "ethernet_fixture.h"
@@ -58,6 +59,13 @@ bool wait_until(const std::function<bool()>& condition, int ms = 3000) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return condition();
+}
+
+// The value `name` under the Ethernet key, or nothing where none is stored.
+std::optional<std::string> stored(const char* name) {
+  std::string v;
+  if (!settings::open_key(settings::ethernet_key)->read_string(name, v, 256)) return std::nullopt;
+  return v;
 }
 
 class Discovery : public EthernetTest {};
@@ -189,19 +197,6 @@ TEST_F(Discovery, DetailLinesCoverCpuIdsAndBootFlags) {
   EXPECT_EQ(device_detail_lines(r).size(), 11u);
 }
 
-TEST_F(Discovery, DefaultsWithNothingStored) {
-  accept_all = 0;
-  fast_download = 1;
-  ASSERT_EQ(load_ethernet_settings(), 1);
-  EXPECT_EQ(selected_device(), "<no device>");
-  EXPECT_EQ(accept_all.load(), 0);  // a missing value leaves what was there
-  reset_device_list_state();
-  ASSERT_EQ(load_ethernet_settings(), 1);
-  EXPECT_EQ(accept_all.load(), 1);
-  EXPECT_EQ(fast_download.load(), 0);
-  EXPECT_EQ(device_count.load(), 0);
-}
-
 TEST_F(Discovery, SaveStoresSelectedFirstAndTenAreRestored) {
   for (int i = 0; i < 12; ++i) append_device("M" + std::to_string(i));
   take_announcement(bootme_info_named("NEW"));  // a new module goes in front
@@ -210,20 +205,11 @@ TEST_F(Discovery, SaveStoresSelectedFirstAndTenAreRestored) {
   accept_all = 0;
   fast_download = 1;
   ASSERT_EQ(save_ethernet_settings(), 1);
-  {
-    auto key = settings::open_key(settings::ethernet_key);
-    std::string v;
-    ASSERT_TRUE(key->read_string("Device0", v, 256));
-    EXPECT_EQ(v, "M5");
-    ASSERT_TRUE(key->read_string("Device1", v, 256));
-    EXPECT_EQ(v, "NEW");
-    ASSERT_TRUE(key->read_string("Device2", v, 256));
-    EXPECT_EQ(v, "M0");
-    ASSERT_TRUE(key->read_string("Device12", v, 256));
-    EXPECT_EQ(v, "M11");
-    ASSERT_TRUE(key->read_string("LastSelectedDevice", v, 256));
-    EXPECT_EQ(v, "M5");
-  }
+  EXPECT_EQ(stored("Device0"), "M5");
+  EXPECT_EQ(stored("Device1"), "NEW");
+  EXPECT_EQ(stored("Device2"), "M0");
+  EXPECT_EQ(stored("Device12"), "M11");
+  EXPECT_EQ(stored("LastSelectedDevice"), "M5");
   reset_device_list_state();
   ASSERT_EQ(load_ethernet_settings(), 1);
   auto list = device_list();
@@ -236,26 +222,33 @@ TEST_F(Discovery, SaveStoresSelectedFirstAndTenAreRestored) {
   EXPECT_EQ(fast_download.load(), 1);
 }
 
-TEST_F(Discovery, NoDeviceIsSavedEmptyAndLoadsBack) {
+// Nothing stored loads the defaults; no device is saved empty and loads back as none; overlong
+// stored names are cut to what the list and the selection hold.
+TEST_F(Discovery, DefaultsNoDeviceAndOverlongStoredNames) {
+  accept_all = 0;
+  fast_download = 1;
+  ASSERT_EQ(load_ethernet_settings(), 1);
+  EXPECT_EQ(selected_device(), "<no device>");
+  EXPECT_EQ(accept_all.load(), 0);  // a missing value leaves what was there
+  reset_device_list_state();
+  ASSERT_EQ(load_ethernet_settings(), 1);
+  EXPECT_EQ(accept_all.load(), 1);
+  EXPECT_EQ(fast_download.load(), 0);
+  EXPECT_EQ(device_count.load(), 0);
+
   ASSERT_EQ(save_ethernet_settings(), 1);
-  {
-    auto key = settings::open_key(settings::ethernet_key);
-    std::string v = "x";
-    ASSERT_TRUE(key->read_string("LastSelectedDevice", v, 256));
-    EXPECT_EQ(v, "");
-  }
+  EXPECT_EQ(stored("LastSelectedDevice"), "");
   reset_device_list_state();
   set_selected_device("something");
   ASSERT_EQ(load_ethernet_settings(), 1);
   EXPECT_EQ(selected_device(), "<no device>");
-}
 
-TEST_F(Discovery, OverlongStoredNamesAreCut) {
   {
     auto key = settings::open_key(settings::ethernet_key);
     key->write_string("LastSelectedDevice", std::string(200, 'S'));
     key->write_string("Device1", std::string(40, 'D'));
   }
+  reset_device_list_state();
   ASSERT_EQ(load_ethernet_settings(), 1);
   EXPECT_EQ(selected_device(), std::string(63, 'S'));
   ASSERT_EQ(device_count.load(), 1);

@@ -58,6 +58,20 @@ Port open_line(const SerialBootloader& module) {
   return port;
 }
 
+// A module of `config` (pausing 10 ms around its ready sequence) whose line is open and past the
+// sequence.
+struct ReadyLine {
+  std::unique_ptr<SerialBootloader> module;
+  Port port;
+};
+ReadyLine ready_line(SerialBootloaderConfig config = {}) {
+  config.split_pause_ms = 10;
+  ReadyLine line{start(std::move(config)), {}};
+  line.port = open_line(*line.module);
+  read_until(line.port, seq_text());
+  return line;
+}
+
 TEST(SerialBootloader, SaysNothingUntilTheLineIsOpenedThenBannerAndSequence) {
   DZ_REQUIRE_PTY();
   auto module = start({});
@@ -104,10 +118,7 @@ TEST(SerialBootloader, ReceivesAndChecksTheExpectedImage) {
   SerialBootloaderConfig config;
   config.expected = test::random_bytes(100000, 7);
   config.progress_every = 32 * 1024;
-  config.split_pause_ms = 10;
-  auto module = start(config);
-  Port port = open_line(*module);
-  read_until(port, seq_text());
+  auto [module, port] = ready_line(config);
   const auto& image = *config.expected;
   long sent = 0;
   while (sent < static_cast<long>(image.size())) {
@@ -127,10 +138,7 @@ TEST(SerialBootloader, ReportsTheFirstWrongByte) {
   DZ_REQUIRE_PTY();
   SerialBootloaderConfig config;
   config.expected = test::random_bytes(5000, 8);
-  config.split_pause_ms = 10;
-  auto module = start(config);
-  Port port = open_line(*module);
-  read_until(port, seq_text());
+  auto [module, port] = ready_line(config);
   auto wrong = *config.expected;
   wrong[1234] ^= 0x40;
   ASSERT_EQ(port.write(wrong, 1000), 5000);
@@ -141,11 +149,7 @@ TEST(SerialBootloader, ReportsTheFirstWrongByte) {
 
 TEST(SerialBootloader, FollowsAWindowsCeImageToItsTerminator) {
   DZ_REQUIRE_PTY();
-  SerialBootloaderConfig config;
-  config.split_pause_ms = 10;
-  auto module = start(config);
-  Port port = open_line(*module);
-  read_until(port, seq_text());
+  auto [module, port] = ready_line();
   const auto image = test::wince_image({1000, 70000, 3}, 9);
   ASSERT_EQ(port.write(image, 1000), static_cast<long>(image.size()));
   ASSERT_TRUE(module->wait_result(5000));
@@ -175,16 +179,14 @@ TEST(SerialBootloader, BootsAgainForTheNextProgramAfterAnImage) {
 
 TEST(SerialBootloader, VanishingClosesTheLine) {
   DZ_REQUIRE_PTY();
-  SerialBootloaderConfig config;
-  config.split_pause_ms = 10;
-  auto module = start(config);
-  Port port = open_line(*module);
-  read_until(port, seq_text());
+  auto [module, port] = ready_line();
   module->vanish();
   EXPECT_EQ(port.wait_readable(100), serial::Wait::hangup);
   EXPECT_EQ(port.write(test::random_bytes(10, 1), 100), -1);
 }
 
+// The target attaches a module on a pseudo-terminal, points the serial interface at it for as
+// long as the session lives, and refuses bad options with a reason.
 TEST(SerialBootloaderTarget, AttachPointsTheSerialInterfaceAtThePseudoTerminal) {
   DZ_REQUIRE_PTY();
   const TargetModel* model = find_target_model("serial-bootloader");
@@ -199,13 +201,6 @@ TEST(SerialBootloaderTarget, AttachPointsTheSerialInterfaceAtThePseudoTerminal) 
     EXPECT_TRUE(serial::port_exists(port));
   }
   EXPECT_EQ(serial::com_port_override(), "");
-}
-
-TEST(SerialBootloaderTarget, BadOptionsAreRefusedWithAReason) {
-  DZ_REQUIRE_PTY();
-  const TargetModel* model = find_target_model("serial-bootloader");
-  ASSERT_NE(model, nullptr);
-  std::string error;
   EXPECT_EQ(model->attach({{"colour", "red"}}, error), nullptr);
   EXPECT_NE(error.find("unknown option"), std::string::npos);
   EXPECT_EQ(model->attach({{"banner", "lots"}}, error), nullptr);

@@ -69,6 +69,9 @@ class SerialJob : public test::SerialTest {
                               0);
   }
 
+  // A raw file of 100 bytes that no module expects; returns its path.
+  std::string small_file() { return dir_.write("x.bin", test::random_bytes(100, 1)); }
+
   std::string echoed() { return appended(IDD_DOWNLOAD, IDC_MONITOR_OUTPUT); }
 
   std::unique_ptr<sim::SerialBootloader> module;
@@ -153,9 +156,7 @@ TEST_F(SerialJob, AbortDuringStreamingEndsAfterThePieceAndClosesThePort) {
     ASSERT_TRUE(module->wait_received(128 * 1024, 5000));
     module->pause_reading(true);  // the module stops taking data: the write stalls
     const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DOWNLOAD, 2000);
-    ui::Command abort;
-    abort.id = ui::IDCANCEL;
-    ui::send_command(dlg, abort);
+    ui::send_command(dlg, ui::Command{ui::IDCANCEL, 0, 0, {}});
   });
   EXPECT_EQ(run(path, 1, 0x80000000, 4 << 20), 1);  // an abort is not a failure
   user.join();
@@ -173,18 +174,15 @@ TEST_F(SerialJob, PortVanishingMidDownloadFailsTheJobInsteadOfHanging) {
   EXPECT_LT(module->received().size(), data.size());
 }
 
+// The job stops before the Download dialog; the interface's own open (of a port that went away
+// after detection) fails with the same message and then writes nothing.
 TEST_F(SerialJob, PortThatCannotBeOpenedStopsBeforeTheDownloadDialog) {
   set_com_port_name("/dev/dz-no-such-port");
-  const std::string path = dir_.file("x.bin");
-  test::write_file(path, test::random_bytes(100, 1));
-  EXPECT_EQ(run(path, 1, 0x80000000, 100), 0);
+  EXPECT_EQ(run(small_file(), 1, 0x80000000, 100), 0);
   EXPECT_EQ(box_lines(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
   EXPECT_TRUE(opened(IDD_DETECTION));
   EXPECT_FALSE(opened(IDD_DOWNLOAD));
-}
-
-TEST_F(SerialJob, OpenOfAPortThatWentAwayFailsWithItsOwnMessage) {
-  set_com_port_name("/dev/dz-no-such-port");
+  clear_boxes();
   EXPECT_EQ(serial_open(ui::no_window), 0);
   EXPECT_EQ(box_lines(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
   std::uint8_t piece[4] = {1, 2, 3, 4};
@@ -193,19 +191,13 @@ TEST_F(SerialJob, OpenOfAPortThatWentAwayFailsWithItsOwnMessage) {
 }
 
 TEST_F(SerialJob, AbortWhileWaitingForTheModuleEndsTheJobQuietly) {
-  serial::PseudoTerminal silent;  // a line on which nothing ever answers
-  std::string error;
-  ASSERT_TRUE(serial::open_pseudo_terminal(silent, error)) << error;
+  serial::PseudoTerminal silent = test::pseudo_terminal();  // nothing ever answers on it
   set_com_port_name(silent.slave_name);
-  const std::string path = dir_.file("x.bin");
-  test::write_file(path, test::random_bytes(100, 1));
   threads::Thread user = threads::Thread::start([] {
     const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 2000);
-    ui::Command abort;
-    abort.id = ui::IDCANCEL;
-    ui::send_command(dlg, abort);
+    ui::send_command(dlg, ui::Command{ui::IDCANCEL, 0, 0, {}});
   });
-  EXPECT_EQ(run(path, 1, 0x80000000, 100), 0);
+  EXPECT_EQ(run(small_file(), 1, 0x80000000, 100), 0);
   user.join();
   EXPECT_TRUE(box_lines().empty());
   EXPECT_FALSE(opened(IDD_DOWNLOAD));
@@ -214,17 +206,13 @@ TEST_F(SerialJob, AbortWhileWaitingForTheModuleEndsTheJobQuietly) {
 }
 
 TEST_F(SerialJob, LineGoneWhileWaitingForTheModuleIsReported) {
-  serial::PseudoTerminal line;
-  std::string error;
-  ASSERT_TRUE(serial::open_pseudo_terminal(line, error)) << error;
+  serial::PseudoTerminal line = test::pseudo_terminal();
   set_com_port_name(line.slave_name);
-  const std::string path = dir_.file("x.bin");
-  test::write_file(path, test::random_bytes(100, 1));
   threads::Thread user = threads::Thread::start([&line] {
     ui::headless::wait_for_dialog(IDD_DETECTION, 2000);
     line.master.close();
   });
-  EXPECT_EQ(run(path, 1, 0x80000000, 100), 0);
+  EXPECT_EQ(run(small_file(), 1, 0x80000000, 100), 0);
   user.join();
   EXPECT_EQ(box_lines(), std::vector<std::string>{"Error: Cannot Open Serial Port"});
   EXPECT_FALSE(opened(IDD_DOWNLOAD));

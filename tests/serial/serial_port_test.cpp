@@ -18,9 +18,7 @@ std::span<const std::uint8_t> bytes_of(const std::string& s) {
 struct Pair {
   PseudoTerminal pty;
   Port port;
-  Pair() {
-    std::string error;
-    EXPECT_TRUE(open_pseudo_terminal(pty, error)) << error;
+  Pair() : pty(test::pseudo_terminal()) {
     OpenError e = OpenError::other;
     port = Port::open(pty.slave_name, &e);
     EXPECT_EQ(e, OpenError::none);
@@ -52,12 +50,18 @@ TEST(SerialPort, BytesPassUnchangedBothWays) {
   EXPECT_EQ(read_all(p.pty.master, all.size()), all);
 }
 
-TEST(SerialPort, ReadReturnsAtOnceWhenNothingArrived) {
+// A read returns at once when nothing arrived, and a write to a device that does not read stops
+// at the time-out.
+TEST(SerialPort, ReadReturnsAtOnceAndWriteStopsAtTheTimeOut) {
   DZ_REQUIRE_PTY();
   Pair p;
   std::uint8_t buf[16];
   EXPECT_EQ(p.port.read(buf), 0);
   EXPECT_EQ(p.port.wait_readable(10), Wait::timeout);
+  const std::string big(1 << 20, 'x');
+  const long n = p.port.write(bytes_of(big), 100);
+  EXPECT_GT(n, 0);
+  EXPECT_LT(n, static_cast<long>(big.size()));
 }
 
 TEST(SerialPort, OtherSideGoingAwayIsAHangUpNotSilence) {
@@ -76,11 +80,11 @@ TEST(SerialPort, OtherSideGoingAwayIsAHangUpNotSilence) {
   EXPECT_EQ(p.port.write(bytes_of("x"), 50), -1);
 }
 
+// The device end sees whether the program has the line open, and data that waited while the line
+// was closed survives reopening.
 TEST(SerialPort, DeviceEndSeesWhetherTheProgramHasTheLineOpen) {
   DZ_REQUIRE_PTY();
-  PseudoTerminal pty;
-  std::string error;
-  ASSERT_TRUE(open_pseudo_terminal(pty, error)) << error;
+  PseudoTerminal pty = test::pseudo_terminal();
   EXPECT_EQ(pty.master.wait_readable(0), Wait::hangup);
   {
     Port port = Port::open(pty.slave_name);
@@ -88,14 +92,6 @@ TEST(SerialPort, DeviceEndSeesWhetherTheProgramHasTheLineOpen) {
     EXPECT_EQ(pty.master.wait_readable(0), Wait::timeout);
   }
   EXPECT_EQ(pty.master.wait_readable(0), Wait::hangup);
-}
-
-TEST(SerialPort, DataWaitingWhileTheLineWasClosedSurvivesReopening) {
-  DZ_REQUIRE_PTY();
-  PseudoTerminal pty;
-  std::string error;
-  ASSERT_TRUE(open_pseudo_terminal(pty, error)) << error;
-  { Port first = Port::open(pty.slave_name); }
   ASSERT_EQ(pty.master.write(bytes_of("hello"), 100), 5);
   Port again = Port::open(pty.slave_name);
   again.set_immediate_reads();
@@ -123,15 +119,6 @@ TEST(SerialPort, ClosedPortRefusesEverything) {
   EXPECT_EQ(port.write(bytes_of("x"), 10), -1);
   EXPECT_EQ(port.wait_readable(10), Wait::hangup);
   port.configure_line();  // harmless
-}
-
-TEST(SerialPort, WriteToADeviceThatDoesNotReadStopsAtTheTimeOut) {
-  DZ_REQUIRE_PTY();
-  Pair p;
-  const std::string big(1 << 20, 'x');
-  const long n = p.port.write(bytes_of(big), 100);
-  EXPECT_GT(n, 0);
-  EXPECT_LT(n, static_cast<long>(big.size()));
 }
 
 TEST(SerialPortList, ScansTtyClassForSerialKindsAndSkipsEmptyUartSlots) {

@@ -15,13 +15,11 @@ namespace {
 
 using SerialSettings = test::SerialTest;
 
-TEST_F(SerialSettings, MissingValueLoadsThePlatformsFirstPort) {
+// A missing value loads the platform's first port; a stored one comes back as it was saved.
+TEST_F(SerialSettings, MissingValueLoadsThePlatformsFirstPortAndRoundTrip) {
   set_com_port_name("something");
   EXPECT_EQ(serial_load_settings(), 1);
   EXPECT_EQ(com_port_name(), serial::default_port_name());
-}
-
-TEST_F(SerialSettings, RoundTripThroughTheStore) {
   set_com_port_name("/dev/ttyUSB3");
   EXPECT_EQ(serial_save_settings(), 1);
   std::string stored;
@@ -94,9 +92,7 @@ std::vector<std::string> items(ui::Window dlg) {
 
 TEST_F(SerialSettings, DialogListsABusyConfiguredPortSelectsItAndCancelKeepsTheName) {
   DZ_REQUIRE_PTY();
-  serial::PseudoTerminal pty;
-  std::string error;
-  ASSERT_TRUE(serial::open_pseudo_terminal(pty, error)) << error;
+  serial::PseudoTerminal pty = test::pseudo_terminal();
   serial::Port busy = serial::Port::open(pty.slave_name);  // another program has the port
   ASSERT_TRUE(busy.is_open());
   set_com_port_name(pty.slave_name);
@@ -130,9 +126,7 @@ TEST_F(SerialSettings, UnknownStoredPortLeavesNoSelectionAndOkEmptiesTheName) {
 
 TEST_F(SerialSettings, OkStoresTheChosenPort) {
   DZ_REQUIRE_PTY();
-  serial::PseudoTerminal a;
-  std::string error;
-  ASSERT_TRUE(serial::open_pseudo_terminal(a, error)) << error;
+  serial::PseudoTerminal a = test::pseudo_terminal();
   set_com_port_name(a.slave_name);
   with_dialog([&](ui::Window dlg) {
     const int i = ui::combo_find_exact(dlg, IDC_COM_PORT, a.slave_name);

@@ -1,7 +1,6 @@
 // Shared pieces of the serial suites.
 #include "tests/serial/serial_test_support.h"
 
-#include "platform/serial_port.h"
 #include "tests/image/image_builder.h"
 
 namespace dz::test {
@@ -18,6 +17,13 @@ std::vector<std::uint8_t> wince_image(const std::vector<std::size_t>& record_siz
     address += static_cast<std::uint32_t>(size);
   }
   return testing::make_image(0x80000000, address - 0x80000000, records);
+}
+
+serial::PseudoTerminal pseudo_terminal() {
+  serial::PseudoTerminal pty;
+  std::string error;
+  EXPECT_TRUE(serial::open_pseudo_terminal(pty, error)) << error;
+  return pty;
 }
 
 bool pseudo_terminals_available() {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/serial_port.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,6 +22,8 @@ bool pseudo_terminals_available();
 #define DZ_REQUIRE_PTY()                         \
   if (!::dz::test::pseudo_terminals_available()) \
   GTEST_SKIP() << "no pseudo-terminals on this platform"
+// A new pseudo-terminal pair; failing to make one fails the test.
+serial::PseudoTerminal pseudo_terminal();
 
 // The serial suites run on the shared fixture: the serial interface, the settings store (in
 // memory), the headless host and the flags are reset around every test.
