@@ -3,10 +3,8 @@
 // erases, transfers (whole-file streaming or section-wise with verify) and closes.
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "platform/ui.h"
-#include "state/process_state.h"
 
 namespace dz {
 

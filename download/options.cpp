@@ -1,6 +1,8 @@
 // The options that the main window owns and the download job reads, with their defaults.
 #include "download/options.h"
 
+#include "state/process_state.h"
+
 namespace dz {
 
 std::atomic<int> verify_after_write{0};

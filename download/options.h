@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "state/process_state.h"
-
 namespace dz {
 
 extern std::atomic<int> verify_after_write;      // Verify check box, copied at download start
