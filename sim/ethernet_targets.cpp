@@ -1,6 +1,5 @@
 // Simulated Ethernet modules for --target sim:ethernet-module[,key=value...].
 #include <algorithm>
-#include <charconv>
 #include <fstream>
 
 #include "sim/ethernet_module.h"
@@ -8,14 +7,6 @@
 
 namespace dz::sim {
 namespace {
-
-bool parse_number(const std::string& text, std::uint64_t& value, int base = 10) {
-  std::string_view t(text);
-  if (base == 16 && t.starts_with("0x")) t.remove_prefix(2);
-  if (t.empty()) return false;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, base);
-  return ec == std::errc() && end == t.data() + t.size();
-}
 
 bool parse_share(const std::string& text, double& share) {
   // A percentage ("10" or "10%") or a fraction below 1 ("0.1").
@@ -80,14 +71,6 @@ std::uint16_t free_port() {
   udp::Socket s = udp::Socket::create();
   if (!s || !s.bind(udp::Address{udp::loopback_ip, 0})) return 0;
   return s.local_address().port;
-}
-
-template <typename T>
-bool parse_bounded(const std::string& text, T& out, std::uint64_t max, int base = 10) {
-  std::uint64_t n = 0;
-  if (!parse_number(text, n, base) || n > max) return false;
-  out = static_cast<T>(n);
-  return true;
 }
 
 bool parse_on_off(const std::string& text, bool& flag) {

@@ -87,13 +87,12 @@ std::unique_ptr<Session> attach_named(const char* name, const TargetOptions& opt
           module->nand().chip(i).mark_bad(static_cast<std::uint32_t>(block));
       }
     } else if (key == "late") {
-      char* end = nullptr;
-      const unsigned long opens = std::strtoul(value.c_str(), &end, 10);
-      if (value.empty() || *end != 0 || opens > 1000000) {
+      std::uint32_t opens = 0;
+      if (!parse_bounded(value, opens, 1000000)) {
         error = "late=" + value + ": expected a number of port opens (0..1000000)";
         return nullptr;
       }
-      module->port().switch_on_late(static_cast<std::uint32_t>(opens));
+      module->port().switch_on_late(opens);
     } else {
       error =
           "unknown option " + key + "=" + value + " (flash=FILE, locked=all, bad=B:B..., late=N)";

@@ -2,6 +2,7 @@
 // Simulated modules that stand in for hardware (`--target sim:NAME[,key=value...]` on the command
 // line, the demo, dividezurirer-sim). Each family of models lives in its own file; this table joins
 // them.
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <span>
@@ -33,5 +34,17 @@ std::span<const TargetModel> serial_target_models();
 std::span<const TargetModel> ethernet_target_models();
 std::vector<TargetModel> all_target_models();
 const TargetModel* find_target_model(const std::string& name);
+
+// Option values: a whole unsigned number in `base` (16 also takes a "0x" prefix); false for
+// anything else, signs and blanks included.
+bool parse_number(const std::string& text, std::uint64_t& value, int base = 10);
+// The same, at most `max`, stored in `out`.
+template <typename T>
+bool parse_bounded(const std::string& text, T& out, std::uint64_t max, int base = 10) {
+  std::uint64_t n = 0;
+  if (!parse_number(text, n, base) || n > max) return false;
+  out = static_cast<T>(n);
+  return true;
+}
 
 }  // namespace dz::sim
