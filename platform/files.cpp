@@ -7,7 +7,7 @@
 namespace dz::files {
 
 bool is_regular_file(const std::string& path) {
-  return !path.empty() && not_a_file_reason(path).empty();
+  return not_a_file_reason(path).empty();
 }
 
 std::string not_a_file_reason(const std::string& path) {

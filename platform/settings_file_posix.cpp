@@ -32,6 +32,26 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
+// Makes the new file `path` holding `text`; `finish(fd)` may set its mode and owner before the
+// text is flushed to disk. Removes the file again when any step fails.
+template <typename Finish>
+bool write_new_file(const std::string& path, const std::string& text, std::string& error,
+                    Finish finish) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = error_text(errno);
+    return false;
+  }
+  bool ok = write_all(fd, text) && finish(fd) && ::fsync(fd) == 0;
+  if (!ok) error = error_text(errno);
+  if (::close(fd) != 0 && ok) {
+    error = error_text(errno);
+    ok = false;
+  }
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
 std::string folder_of(const std::string& path) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   return parent.empty() ? std::string(".") : parent.string();
@@ -138,41 +158,25 @@ bool replace(const std::string& path, const std::string& text, std::string& erro
   const bool exists = ::stat(path.c_str(), &st) == 0;
   if (exists) mode = st.st_mode & 07777;
   const std::string temp = path + ".tmp." + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  const bool written = write_new_file(temp, text, error, [&](int fd) {
+    if (::fchmod(fd, mode) != 0) return false;
+    if (exists && ::geteuid() == 0) {
+      // The superuser keeps the file its owner's; failing that changes nothing else.
+      [[maybe_unused]] const int owned = ::fchown(fd, st.st_uid, st.st_gid);
+    }
+    return true;
+  });
+  if (!written) return false;
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
     error = error_text(errno);
+    ::unlink(temp.c_str());
     return false;
   }
-  bool ok = write_all(fd, text) && ::fchmod(fd, mode) == 0;
-  if (ok && exists && ::geteuid() == 0) {
-    // The superuser keeps the file its owner's; failing that changes nothing else.
-    [[maybe_unused]] const int owned = ::fchown(fd, st.st_uid, st.st_gid);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  if (!ok) error = error_text(errno);
-  if (::close(fd) != 0 && ok) {
-    error = error_text(errno);
-    ok = false;
-  }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    error = error_text(errno);
-    ok = false;
-  }
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return true;
 }
 
 bool create_new(const std::string& path, const std::string& text, std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = error_text(errno);
-    return false;
-  }
-  bool ok = write_all(fd, text) && ::fsync(fd) == 0;
-  if (!ok) error = error_text(errno);
-  if (::close(fd) != 0) ok = false;
-  if (!ok) ::unlink(path.c_str());
-  return ok;
+  return write_new_file(path, text, error, [](int) { return true; });
 }
 
 Lock::~Lock() {
