@@ -5,27 +5,17 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 
 #include "download/interface.h"
 #include "ethernet/ethernet_download.h"
 #include "platform/debug.h"
 #include "sim/ethernet_module.h"
 #include "tests/ethernet/tftpd_peer.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::vector<std::uint8_t> file_bytes(std::size_t n) {
-  std::vector<std::uint8_t> bytes(n);
-  std::uint32_t x = 2463534242u;
-  for (auto& b : bytes) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    b = static_cast<std::uint8_t>(x);
-  }
-  return bytes;
-}
 
 std::uint16_t free_port() {
   dz::udp::Socket s = dz::udp::Socket::create();
@@ -59,7 +49,7 @@ void BM_P4_TftpdUpload16MiB(benchmark::State& state) {
     state.SkipWithError("in.tftpd (tftpd-hpa) is not installed");
     return;
   }
-  const auto bytes = file_bytes(16u << 20);
+  const auto bytes = dz::test::random_bytes(16u << 20, 1);
   dz::test::TftpdPeer server;
   std::uint16_t port = free_port();
   if (!server.start(port)) {
@@ -67,11 +57,7 @@ void BM_P4_TftpdUpload16MiB(benchmark::State& state) {
     return;
   }
   std::string source = (server.dir().parent_path() / "dz_bench_upload.bin").string();
-  {
-    std::ofstream out(source, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
+  dz::test::write_file(source, bytes);
   dz::udp::set_edbg_ports(0, port);
   double loader_total = 0, client_total = 0;
   for (auto _ : state) {
@@ -109,7 +95,7 @@ BENCHMARK(BM_P4_TftpdUpload16MiB)->UseManualTime()->Unit(benchmark::kMillisecond
 // windowed mode hides that delay.
 void BM_P4_SimulatedModuleFastVsNormal(benchmark::State& state) {
   dz::debug_echo_flag = 0;
-  const auto bytes = file_bytes(4u << 20);
+  const auto bytes = dz::test::random_bytes(4u << 20, 1);
   dz::sim::EthernetModuleConfig config;
   config.announce = false;
   config.latency_us = static_cast<std::uint32_t>(state.range(0));

@@ -22,41 +22,25 @@
 #include "sim/jtag_module.h"
 #include "tests/flash/ecc_reference.h"
 #include "tests/image/image_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace dz;
 
-std::vector<std::uint8_t> random_page(std::size_t n) {
-  std::mt19937 rng(1);
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-  return v;
-}
-
-void BM_nand_page_ecc(benchmark::State& state) {
-  const auto page = random_page(2048);
+// One 2 KiB page through `ecc`: the table-driven code or the bit-by-bit reference.
+void page_ecc(benchmark::State& state, void (*ecc)(const std::uint8_t*, std::uint8_t*)) {
+  const auto page = test::random_bytes(2048, 1);
   std::uint8_t code[24];
   for (auto _ : state) {
-    nand_page_ecc(page.data(), code);
+    ecc(page.data(), code);
     benchmark::DoNotOptimize(code);
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * 2048);
 }
-BENCHMARK(BM_nand_page_ecc);
-
-void BM_nand_page_ecc_reference(benchmark::State& state) {
-  const auto page = random_page(2048);
-  std::uint8_t code[24];
-  for (auto _ : state) {
-    testing::page_ecc_reference(page.data(), code);
-    benchmark::DoNotOptimize(code);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(state.iterations() * 2048);
-}
-BENCHMARK(BM_nand_page_ecc_reference);
+BENCHMARK_CAPTURE(page_ecc, nand_page_ecc, nand_page_ecc);
+BENCHMARK_CAPTURE(page_ecc, reference, testing::page_ecc_reference);
 
 // Scans per programmed word: a 64 KiB buffered write into a freshly erased module.
 void scans_per_word(benchmark::State& state, const char* model) {
@@ -73,7 +57,7 @@ void scans_per_word(benchmark::State& state, const char* model) {
   reset_strata_state();
   strata_probe();
   const std::uint32_t bytes = 0x10000;
-  std::vector<std::uint8_t> data = random_page(bytes);
+  auto data = test::random_bytes(bytes, 1);
   double per_word = 0;
   for (auto _ : state) {
     state.PauseTiming();

@@ -8,7 +8,7 @@
 namespace dz::testing {
 namespace {
 
-TEST_F(ShellTest, BootloaderOptionsDefaultsAndEnabling) {
+TEST_F(ShellTest, OptionsDialogsDefaultsEnablingAndSavingAtClose) {
   with_main([&](ui::Window main) {
     ui::Window dlg = open_modal(main, IDC_BOOT_OPTIONS, IDD_BOOTLOADER_OPTIONS);
     ASSERT_NE(dlg, ui::no_window);
@@ -55,16 +55,9 @@ TEST_F(ShellTest, BootloaderOptionsDefaultsAndEnabling) {
     EXPECT_EQ(ui::ip(dlg, IDC_FIX_IP_ADDRESS), 0x0A000102u);
     command(dlg, ui::IDCANCEL);
     EXPECT_TRUE(ui::headless::wait_closed(dlg, 2000));
-  });
-  EXPECT_EQ(stored_dword("BootloaderFixIP"), 1u);
-  EXPECT_EQ(stored_dword("BootloaderIP"), 0x0A000102u);
-  EXPECT_EQ(stored_dword("BootloaderSubnet"), 0xFFFF0000u);
-  EXPECT_EQ(stored_dword("BootloaderFastBoot"), 1u);
-}
 
-TEST_F(ShellTest, ImageOptionsDefaultsAndEnabling) {
-  with_main([&](ui::Window main) {
-    ui::Window dlg = open_modal(main, IDC_IMAGE_OPTIONS, IDD_IMAGE_OPTIONS);
+    // The image options: the ROM offset field follows its check box.
+    dlg = open_modal(main, IDC_IMAGE_OPTIONS, IDD_IMAGE_OPTIONS);
     ASSERT_NE(dlg, ui::no_window);
     EXPECT_FALSE(ui::is_checked(dlg, IDC_ROM_OFFSET_ENABLE));
     EXPECT_EQ(ui::text(dlg, IDC_ROM_OFFSET), "0xf2020000");
@@ -78,6 +71,10 @@ TEST_F(ShellTest, ImageOptionsDefaultsAndEnabling) {
     EXPECT_EQ(rom_offset_enable.load(), 1);
     EXPECT_EQ(rom_offset.load(), 0x1Fu);
   });
+  EXPECT_EQ(stored_dword("BootloaderFixIP"), 1u);
+  EXPECT_EQ(stored_dword("BootloaderIP"), 0x0A000102u);
+  EXPECT_EQ(stored_dword("BootloaderSubnet"), 0xFFFF0000u);
+  EXPECT_EQ(stored_dword("BootloaderFastBoot"), 1u);
   EXPECT_EQ(stored_dword("ImageROMOffsetEnable"), 1u);
   EXPECT_EQ(stored_dword("ImageROMOffset"), 0x1Fu);
 }

@@ -75,12 +75,9 @@ class ShellTest : public test::HostTest {
     return ui::no_window;
   }
 
-  std::string write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    return dir_.write(name, bytes);
-  }
   std::string image_file(const std::string& name, std::uint32_t start, std::uint32_t length) {
     std::vector<ImageRecord> records = {{start, std::vector<std::uint8_t>(length, 0x5A)}};
-    return write_file(name, make_image(start, length, records));
+    return dir_.write(name, make_image(start, length, records));
   }
 
   static std::string stored_text(const std::string& name) {

@@ -24,52 +24,36 @@ std::vector<std::string> shell_calls() {
 
 namespace {
 
-void note(const std::string& call) {
+// Notes "op I" and answers success.
+int note(const char* op, int index) {
   std::lock_guard guard(shell_recorder().lock);
-  shell_recorder().calls.push_back(call);
+  shell_recorder().calls.push_back(op + (" " + std::to_string(index)));
+  return 1;
 }
 
 template <int I>
 struct Ops {
   static std::uint32_t detect(ui::Window dlg) {
-    note("detect " + std::to_string(I));
+    note("detect", I);
     ui::Command command;
     command.id = shell_recorder().detect_answers ? ui::IDOK : ui::IDCANCEL;
     ui::send_command(dlg, command);
     return 1;
   }
-  static int open(ui::Window) {
-    note("open " + std::to_string(I));
-    return 1;
-  }
+  static int open(ui::Window) { return note("open", I); }
   static int erase(std::uint32_t, std::uint32_t) { return 1; }
-  static int write(std::uint8_t*, std::uint32_t, std::uint32_t) {
-    note("write " + std::to_string(I));
-    return 1;
-  }
+  static int write(std::uint8_t*, std::uint32_t, std::uint32_t) { return note("write", I); }
   static int verify(const std::uint8_t*, std::uint32_t, std::uint32_t) { return 1; }
-  static int close() {
-    note("close " + std::to_string(I));
-    return 1;
-  }
-  static int load() {
-    note("load " + std::to_string(I));
-    return 1;
-  }
-  static int dialog(ui::Window) {
-    note("dialog " + std::to_string(I));
-    return 1;
-  }
-  static int save() {
-    note("save " + std::to_string(I));
-    return 1;
-  }
+  static int close() { return note("close", I); }
+  static int load() { return note("load", I); }
+  static int dialog(ui::Window) { return note("dialog", I); }
+  static int save() { return note("save", I); }
 };
 
 template <int I>
-constexpr DownloadInterface record(const char (&name)[32], std::uint32_t streams) {
+constexpr DownloadInterface record(const char* name, std::uint32_t streams) {
   DownloadInterface r{};
-  for (int i = 0; i < 32; ++i) r.name[i] = name[i];
+  for (int i = 0; i < 31 && name[i]; ++i) r.name[i] = name[i];
   r.detect = Ops<I>::detect;
   r.open = Ops<I>::open;
   r.erase = Ops<I>::erase;
@@ -83,10 +67,6 @@ constexpr DownloadInterface record(const char (&name)[32], std::uint32_t streams
   return r;
 }
 
-constexpr char jtag_name[32] = "JTag Interface";
-constexpr char serial_name[32] = "Serial Interface";
-constexpr char ethernet_name[32] = "Ethernet Interface";
-
 }  // namespace
 
 }  // namespace dz::testing
@@ -95,9 +75,9 @@ namespace dz {
 
 // JTAG, serial and Ethernet with every slot; USB empty, as in the program.
 const DownloadInterface download_interfaces[interface_count] = {
-    testing::record<0>(testing::jtag_name, 0), testing::record<1>(testing::serial_name, 1),
+    testing::record<0>("JTag Interface", 0), testing::record<1>("Serial Interface", 1),
     DownloadInterface{"USB Interface", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                       nullptr, nullptr, nullptr, nullptr, 1, nullptr},
-    testing::record<3>(testing::ethernet_name, 1)};
+    testing::record<3>("Ethernet Interface", 1)};
 
 }  // namespace dz

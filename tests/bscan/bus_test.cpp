@@ -134,7 +134,7 @@ TEST(StaticBus, UndrivenPinsReadAsPullUp) {
   EXPECT_EQ(s.probe.last.address, 0u);
 }
 
-TEST(StaticBus, Pxa320PlaceholdersShiftNothing) {
+TEST(Pxa320, PlaceholdersShiftNothingAndNandCyclesLatchInTime) {
   Started s(CpuModel::pxa320);
   bs_bus_cycle(bus_idle, 4u << 26, 0, 0);
   std::vector<bool> before;
@@ -143,10 +143,8 @@ TEST(StaticBus, Pxa320PlaceholdersShiftNothing) {
   for (std::uint32_t n = 0; n < 510; ++n) EXPECT_EQ(s.rig.cpu.cell(n), before[n]) << "cell " << n;
   EXPECT_EQ(s.rig.cpu.tap().last_dr_shift_count(), 510u);
   EXPECT_EQ(s.probe.last.ncs, 0x3F);
-}
 
-TEST(Nand, CommandAddressDataAndReadWithLatchTiming) {
-  Started s(CpuModel::pxa320);
+  // NAND command, address, data and read cycles with their latch timing.
   nand_cs1_start = 0xFFFFFFFF;
   nand_cycle(0, nand_select);
   EXPECT_FALSE(s.probe.nands.back().ncs0);
@@ -198,7 +196,7 @@ TEST(Nand, CommandAddressDataAndReadWithLatchTiming) {
   nand_cs1_start = 0xFFFFFFFF;
 }
 
-TEST(Nand, WaitReadyScansOnceWhenReadyAndTimesOutOnVirtualTime) {
+TEST(Pxa310, WaitReadyScansOnceWhenReadyAndTimesOutOnVirtualTimeAndSinglePins) {
   Started s(CpuModel::pxa310);
   const auto captures = s.rig.cpu.tap().boundary_captures();
   EXPECT_EQ(bs_wait_ready(), 1u);
@@ -208,6 +206,18 @@ TEST(Nand, WaitReadyScansOnceWhenReadyAndTimesOutOnVirtualTime) {
   EXPECT_EQ(bs_wait_ready(), 0u);
   EXPECT_GT(clock::tick_ms() - t0, 2000u);
   EXPECT_LT(clock::tick_ms() - t0, 2010u);
+
+  // Single pins.
+  EXPECT_FALSE(s.rig.cpu.gpio_driven(40));
+  bs_set_pin_output(40, 0);
+  bs_set_pin_enable(40, 1);
+  EXPECT_TRUE(s.rig.cpu.gpio_driven(40));
+  EXPECT_FALSE(s.rig.cpu.gpio_level(40));
+  bs_set_pin_output(40, 1);
+  EXPECT_TRUE(s.rig.cpu.gpio_level(40));
+  const auto updates = s.rig.cpu.tap().boundary_updates();
+  bs_set_pin_output(138, 1);  // beyond the list: nothing
+  EXPECT_EQ(s.rig.cpu.tap().boundary_updates(), updates);
 }
 
 TEST(Cells, SetAndGetEdgeCases) {
@@ -226,20 +236,6 @@ TEST(Cells, SetAndGetEdgeCases) {
   bs_in[1] = 0x4;
   const std::uint32_t read[3] = {34, 0, 100000};
   EXPECT_EQ(bs_get_cells(bs_in, read, 3), 1u);
-}
-
-TEST(Pins, SinglePinOperationsOnThePxa310) {
-  Started s(CpuModel::pxa310);
-  EXPECT_FALSE(s.rig.cpu.gpio_driven(40));
-  bs_set_pin_output(40, 0);
-  bs_set_pin_enable(40, 1);
-  EXPECT_TRUE(s.rig.cpu.gpio_driven(40));
-  EXPECT_FALSE(s.rig.cpu.gpio_level(40));
-  bs_set_pin_output(40, 1);
-  EXPECT_TRUE(s.rig.cpu.gpio_level(40));
-  const auto updates = s.rig.cpu.tap().boundary_updates();
-  bs_set_pin_output(138, 1);  // beyond the list: nothing
-  EXPECT_EQ(s.rig.cpu.tap().boundary_updates(), updates);
 }
 
 }  // namespace

@@ -27,19 +27,6 @@ struct Outcome {
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        std::filesystem::temp_directory_path() /
-        ("dz_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    settings_ = (dir_ / "settings.toml").string();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   static std::string quote(const std::string& text) {
     std::string out = "'";
     for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -73,15 +60,25 @@ class CliTest : public ::testing::Test {
   Outcome dz(const std::vector<std::string>& args) {
     return run_program(std::string(DZ_BINARY_DIR) + "/app/programs/dividezurirer", args);
   }
+  // Runs dividezurirer expecting it to fail with `status` and to say `text` on standard error.
+  Outcome dz_fails(const std::vector<std::string>& args, int status, const std::string& text) {
+    Outcome run = dz(args);
+    EXPECT_EQ(run.status, status) << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr(text));
+    return run;
+  }
   Outcome cebin(const std::vector<std::string>& args) {
     return run_program(std::string(DZ_BINARY_DIR) + "/tools/cebin", args, false);
   }
 
   std::string write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(dir_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return (dir_ / name).string();
+    return temp_.write(name, bytes);
+  }
+  // Replaces the settings file with `entries` ("\"Name\" = value" lines) under the program's key
+  // (or its subkey `under`).
+  void store_settings(const std::string& entries, const std::string& under = "") {
+    std::ofstream(settings_) << "[\"Software\\\\Belvona\\\\DividezUrirer" << under << "\"]\n"
+                             << entries;
   }
 
   static bool has_control_codes(const std::string& text) {
@@ -107,10 +104,11 @@ class CliTest : public ::testing::Test {
     return bytes;
   }
 
-  std::filesystem::path dir_;
+  test::TempDir temp_;
+  const std::filesystem::path dir_ = temp_.path();
   std::filesystem::path cwd_;  // where the program runs; dir_ when empty
   std::string environment_;    // "NAME=value " pairs put before the program
-  std::string settings_;
+  std::string settings_ = (dir_ / "settings.toml").string();
 };
 
 TEST_F(CliTest, InfoDescribesAnImageAndItsRecords) {
@@ -133,10 +131,9 @@ TEST_F(CliTest, InfoDescribesAnImageAndItsRecords) {
   EXPECT_FALSE(has_control_codes(run.err));
 }
 
-TEST_F(CliTest, InfoFailsForAMissingFileAndWarnsOfABrokenImage) {
-  Outcome missing = dz({"info", "missing.bin"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_THAT(missing.err, HasSubstr("Cannot open the file: it does not exist."));
+TEST_F(CliTest, MissingFilesFailBrokenImagesAreRefusedAndRawStartIsChecked) {
+  dz_fails({"info", "missing.bin"}, 1, "Cannot open the file: it does not exist.");
+  dz_fails({"image", "missing.bin", "--via", "serial"}, 1, "Cannot open");
 
   std::vector<std::uint8_t> cut =
       make_image(0x80000000, 0x100, {{0x80000000, std::vector<std::uint8_t>(0x100, 3)}});
@@ -150,13 +147,15 @@ TEST_F(CliTest, InfoFailsForAMissingFileAndWarnsOfABrokenImage) {
   // detects the module, so nothing is erased.
   const std::string header_only =
       write_file("header.bin", make_image(0x80000000, 0x1000, {}, 0, false));
-  Outcome info = dz({"info", header_only});
-  EXPECT_EQ(info.status, 1);
-  EXPECT_THAT(info.err, HasSubstr("the image cannot be downloaded: "));
-  Outcome download = dz({"--target", "sim:pxa270-j3x16", "bootloader", header_only});
-  EXPECT_EQ(download.status, 1);
-  EXPECT_THAT(download.err, HasSubstr("Cannot download '" + header_only + "': "));
+  dz_fails({"info", header_only}, 1, "the image cannot be downloaded: ");
+  Outcome download = dz_fails({"--target", "sim:pxa270-j3x16", "bootloader", header_only}, 1,
+                              "Cannot download '" + header_only + "': ");
   EXPECT_THAT(download.out, Not(HasSubstr("Erasing Flash")));
+
+  // --start is for raw files only.
+  const std::string image = write_file(
+      "nk.bin", make_image(0x80000000, 0x10, {{0x80000000, std::vector<std::uint8_t>(0x10, 1)}}));
+  dz_fails({"image", image, "--start", "0x80000000"}, 2, "--start is for raw files");
 }
 
 TEST_F(CliTest, OptionsShowChangeAndPersist) {
@@ -184,23 +183,30 @@ TEST_F(CliTest, OptionsShowChangeAndPersist) {
   EXPECT_THAT(off.out, HasSubstr("Program Fix IP and SubnetMask:          off\n"));
   EXPECT_THAT(off.out, HasSubstr("IP Address:                             10.1.2.3\n"));  // kept
   EXPECT_THAT(off.out, HasSubstr("Offset IMAGE:                           off\n"));
+
+  // The mask alone is refused while Fix IP is off, and changes it while Fix IP is on.
+  dz_fails({"options", "--subnet", "255.255.255.128"}, 2, "give --fix-ip ADDRESS as well");
+  EXPECT_EQ(dz({"options", "--fix-ip", "10.0.0.2"}).status, 0);
+  EXPECT_EQ(dz({"options", "--subnet", "255.255.255.128"}).status, 0);
+  Outcome alone = dz({"options"});
+  EXPECT_THAT(alone.out, HasSubstr("IP Address:                             10.0.0.2\n"));
+  EXPECT_THAT(alone.out, HasSubstr("Subnet Mask:                            255.255.255.128\n"));
 }
 
-TEST_F(CliTest, UsageErrorsExitWithTwo) {
+TEST_F(CliTest, UsageErrorsExitWithTwoAndNameTheUnknownCommand) {
   EXPECT_EQ(dz({}).status, 2);
-  EXPECT_EQ(dz({"nonsense"}).status, 2);
+  dz_fails({"bogus"}, 2, "unknown command 'bogus'");
+  dz_fails({"--target", "sim:pxa270-j3x16", "--yes", "flash-it"}, 2, "unknown command 'flash-it'");
   EXPECT_EQ(dz({"options", "--fix-ip", "300.1.1.1"}).status, 2);
   EXPECT_EQ(dz({"options", "--fix-ip", "1.2.3.4", "--no-fix-ip"}).status, 2);
-  EXPECT_EQ(dz({"options", "--subnet", "255.0.0.0"}).status, 2);
   EXPECT_EQ(dz({"image", "x.bin", "--via", "usb"}).status, 2);
   EXPECT_EQ(dz({"--yes", "--no", "options"}).status, 2);
-  Outcome target = dz({"--target", "sim:no-such-module", "options"});
-  EXPECT_EQ(target.status, 2);
-  EXPECT_THAT(target.err, HasSubstr("unknown simulated module 'no-such-module'; available:"));
+  dz_fails({"--target", "sim:no-such-module", "options"}, 2,
+           "unknown simulated module 'no-such-module'; available:");
   EXPECT_EQ(dz({"--target", "hardware", "options"}).status, 2);
 }
 
-TEST_F(CliTest, HelpHasExamplesForEveryCommand) {
+TEST_F(CliTest, HelpHasExamplesForEveryCommandAndListsModelsAndDefaultAnswers) {
   for (const char* command : {"info", "bootloader", "image", "options"}) {
     Outcome help = dz({command, "--help"});
     EXPECT_EQ(help.status, 0) << command;
@@ -209,32 +215,11 @@ TEST_F(CliTest, HelpHasExamplesForEveryCommand) {
   Outcome top = dz({"--help"});
   EXPECT_EQ(top.status, 0);
   EXPECT_THAT(top.out, HasSubstr("HTML Help"));
-}
-
-TEST_F(CliTest, DownloadOfAMissingFileFailsAndRawStartIsChecked) {
-  Outcome missing = dz({"image", "missing.bin", "--via", "serial"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_THAT(missing.err, HasSubstr("Cannot open"));
-  const std::string image = write_file(
-      "nk.bin", make_image(0x80000000, 0x10, {{0x80000000, std::vector<std::uint8_t>(0x10, 1)}}));
-  Outcome start = dz({"image", image, "--start", "0x80000000"});
-  EXPECT_EQ(start.status, 2);
-  EXPECT_THAT(start.err, HasSubstr("--start is for raw files"));
-}
-
-TEST_F(CliTest, DetectionTimeOutFailsAndTheFileIsRemembered) {
-  const std::string image = write_file(
-      "nk.bin", make_image(0x80000000, 0x10, {{0x80000000, std::vector<std::uint8_t>(0x10, 1)}}));
-  // A serial port that does not exist: detection cannot start, the job fails.
-  std::ofstream(settings_) << "[\"Software\\\\Belvona\\\\DividezUrirer\"]\n\"ComPort\" = \""
-                           << (dir_ / "no-such-tty").string() << "\"\n";
-  Outcome run = dz({"image", image, "--via", "serial", "--detect-timeout", "2"});
-  EXPECT_EQ(run.status, 1) << run.out << run.err;
-  EXPECT_THAT(run.out, HasSubstr("Device Detection (Serial Interface)"));
-  EXPECT_THAT(run.err, HasSubstr("Download failed."));
-  EXPECT_FALSE(has_control_codes(run.out));
-  // The window closed normally: the file is now the most recent image.
-  EXPECT_THAT(slurp(settings_), ::testing::ContainsRegex("Image0\"? = "));
+  for (const char* model :
+       {"pxa270-j3x16", "pxa320-nand-large", "serial-bootloader", "ethernet-module"})
+    EXPECT_THAT(top.out, HasSubstr(std::string("  ") + model + " (")) << model;
+  EXPECT_THAT(top.out, HasSubstr("\"BadBlock Table missing or corrupt ...\": Yes"));
+  EXPECT_THAT(top.out, HasSubstr("\"FlashBlock at ...\": No"));
 }
 
 TEST_F(CliTest, CebinBuildsImagesThatTheLoaderReads) {
@@ -269,60 +254,36 @@ TEST_F(CliTest, CebinBuildsImagesThatTheLoaderReads) {
   EXPECT_EQ(cebin({"list", "s.bin"}).status, 0);
 }
 
-TEST_F(CliTest, UnknownCommandIsNamedAndHelpListsModelsAndDefaultAnswers) {
-  Outcome bogus = dz({"bogus"});
-  EXPECT_EQ(bogus.status, 2);
-  EXPECT_THAT(bogus.err, HasSubstr("unknown command 'bogus'"));
-  Outcome after_options = dz({"--target", "sim:pxa270-j3x16", "--yes", "flash-it"});
-  EXPECT_EQ(after_options.status, 2);
-  EXPECT_THAT(after_options.err, HasSubstr("unknown command 'flash-it'"));
-
-  Outcome help = dz({"--help"});
-  EXPECT_EQ(help.status, 0);
-  for (const char* model :
-       {"pxa270-j3x16", "pxa320-nand-large", "serial-bootloader", "ethernet-module"})
-    EXPECT_THAT(help.out, HasSubstr(std::string("  ") + model + " (")) << model;
-  EXPECT_THAT(help.out, HasSubstr("\"BadBlock Table missing or corrupt ...\": Yes"));
-  EXPECT_THAT(help.out, HasSubstr("\"FlashBlock at ...\": No"));
-}
-
 TEST_F(CliTest, AFifoAFolderOrADeviceIsRefusedAtOnce) {
   const std::string fifo = (dir_ / "pipe.bin").string();
   ASSERT_EQ(std::system(("mkfifo " + quote(fifo)).c_str()), 0);
-  Outcome info = dz({"info", fifo});
-  EXPECT_EQ(info.status, 1);
-  EXPECT_THAT(info.err, HasSubstr("Cannot open the file: it is a FIFO."));
-  Outcome image = dz({"image", fifo, "--via", "serial"});
-  EXPECT_EQ(image.status, 1);
-  EXPECT_THAT(image.err, HasSubstr("Cannot open '" + fifo + "': it is a FIFO."));
-  Outcome folder = dz({"bootloader", dir_.string()});
-  EXPECT_EQ(folder.status, 1);
-  EXPECT_THAT(folder.err, HasSubstr("it is a directory"));
-  Outcome device = dz({"bootloader", "/dev/null"});
-  EXPECT_EQ(device.status, 1);
-  EXPECT_THAT(device.err, HasSubstr("it is a device"));
+  dz_fails({"info", fifo}, 1, "Cannot open the file: it is a FIFO.");
+  dz_fails({"image", fifo, "--via", "serial"}, 1, "Cannot open '" + fifo + "': it is a FIFO.");
+  dz_fails({"bootloader", dir_.string()}, 1, "it is a directory");
+  dz_fails({"bootloader", "/dev/null"}, 1, "it is a device");
 
   // A FIFO at the top of both recent-file lists is described at start-up without opening it.
-  std::ofstream(settings_) << "[\"Software\\\\Belvona\\\\DividezUrirer\"]\n\"Bootloader0\" = \""
-                           << fifo << "\"\n\"Image0\" = \"" << fifo << "\"\n";
+  store_settings("\"Bootloader0\" = \"" + fifo + "\"\n\"Image0\" = \"" + fifo + "\"\n");
   Outcome options = dz({"options"});
   EXPECT_EQ(options.status, 0) << options.err;
-  Outcome top = dz({"bootloader"});
-  EXPECT_EQ(top.status, 1);
+  Outcome top = dz_fails({"bootloader"}, 1, "Cannot open '" + fifo + "': it is a FIFO.");
   EXPECT_THAT(top.out, HasSubstr("taking the most recent bootloader, " + fifo));
-  EXPECT_THAT(top.err, HasSubstr("Cannot open '" + fifo + "': it is a FIFO."));
 }
 
-TEST_F(CliTest, WithoutAFileTheMostRecentIsTakenFromAnyFolder) {
+TEST_F(CliTest, AFailedDetectionRemembersTheFileTakenLaterFromAnyFolder) {
   std::filesystem::create_directories(dir_ / "images");
   std::filesystem::create_directories(dir_ / "elsewhere");
   write_file("images/nk.bin",
              make_image(0x80000000, 0x10, {{0x80000000, std::vector<std::uint8_t>(0x10, 1)}}));
-  std::ofstream(settings_) << "[\"Software\\\\Belvona\\\\DividezUrirer\"]\n\"ComPort\" = \""
-                           << (dir_ / "no-such-tty").string() << "\"\n";
+  // A serial port that does not exist: detection cannot start, the job fails.
+  store_settings("\"ComPort\" = \"" + (dir_ / "no-such-tty").string() + "\"\n");
   // Named relative to the folder it is run from; remembered with its absolute path.
   Outcome first = dz({"image", "images/nk.bin", "--via", "serial", "--detect-timeout", "1"});
-  EXPECT_EQ(first.status, 1);
+  EXPECT_EQ(first.status, 1) << first.out << first.err;
+  EXPECT_THAT(first.out, HasSubstr("Device Detection (Serial Interface)"));
+  EXPECT_THAT(first.err, HasSubstr("Download failed."));
+  EXPECT_FALSE(has_control_codes(first.out));
+  // The window closed normally: the file is now the most recent image.
   const std::string absolute = (dir_ / "images" / "nk.bin").string();
   EXPECT_THAT(slurp(settings_), ::testing::ContainsRegex("Image0\"? = \"" + absolute + "\""));
 
@@ -362,24 +323,10 @@ TEST_F(CliTest, SimulatedDownloadsSayVerifiedOnlyWhenReadBack) {
             std::string(raw_bytes.begin(), raw_bytes.end()));
 }
 
-TEST_F(CliTest, SubnetAloneChangesTheMaskWhileFixIpIsOn) {
-  Outcome off = dz({"options", "--subnet", "255.255.0.0"});
-  EXPECT_EQ(off.status, 2);
-  EXPECT_THAT(off.err, HasSubstr("give --fix-ip ADDRESS as well"));
-  EXPECT_EQ(dz({"options", "--fix-ip", "10.0.0.2"}).status, 0);
-  Outcome alone = dz({"options", "--subnet", "255.255.0.0"});
-  EXPECT_EQ(alone.status, 0) << alone.err;
-  Outcome shown = dz({"options"});
-  EXPECT_THAT(shown.out, HasSubstr("IP Address:                             10.0.0.2\n"));
-  EXPECT_THAT(shown.out, HasSubstr("Subnet Mask:                            255.255.0.0\n"));
-}
-
 TEST_F(CliTest, ARefusedJtagChoiceChangesNothing) {
   EXPECT_EQ(dz({"jtag", "--adapter", "wiggler"}).status, 0);
   // This build has no USB JTAG library: the dialog refuses the USB adapter.
-  Outcome refused = dz({"jtag", "--adapter", "usb", "--speed", "7000"});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_THAT(refused.err, HasSubstr("the settings are unchanged"));
+  dz_fails({"jtag", "--adapter", "usb", "--speed", "7000"}, 1, "the settings are unchanged");
   EXPECT_THAT(slurp(settings_), Not(HasSubstr("7000000")));
   Outcome next = dz({"jtag"});
   EXPECT_EQ(next.status, 0);
@@ -397,16 +344,12 @@ TEST_F(CliTest, SerialPortMustBeATerminalDevice) {
   EXPECT_THAT(chosen.out, HasSubstr("Serial port chosen: " + pty.slave_name + "\n"));
   EXPECT_THAT(slurp(settings_), HasSubstr("\"" + pty.slave_name + "\""));
 
-  for (const std::string& not_a_port : {std::string("/dev/null"), dir_.string(), settings_}) {
-    Outcome refused = dz({"serial", "--port", not_a_port});
-    EXPECT_EQ(refused.status, 1) << not_a_port;
-    EXPECT_THAT(refused.err, HasSubstr("is not a serial port")) << not_a_port;
-  }
+  for (const std::string& not_a_port : {std::string("/dev/null"), dir_.string(), settings_})
+    dz_fails({"serial", "--port", not_a_port}, 1, "is not a serial port");
   EXPECT_THAT(slurp(settings_), HasSubstr("\"" + pty.slave_name + "\""));
 
   // A stored port that is not a terminal is neither offered nor selected.
-  std::ofstream(settings_) << "[\"Software\\\\Belvona\\\\DividezUrirer\"]\n\"ComPort\" = "
-                              "\"/dev/null\"\n";
+  store_settings("\"ComPort\" = \"/dev/null\"\n");
   Outcome listed = dz({"serial"});
   EXPECT_EQ(listed.status, 0);
   EXPECT_THAT(listed.out, Not(HasSubstr("  /dev/null\n")));
@@ -422,8 +365,7 @@ TEST_F(CliTest, DevicesShowsTheStoredModuleAndFailsWhenItCannotListen) {
     port = probe.local_address().port;
   }
   environment_ = "DIVIDEZURIRER_TEST_BOOTME_PORT=" + std::to_string(port) + " ";
-  std::ofstream(settings_) << "[\"Software\\\\Belvona\\\\DividezUrirer\\\\Ethernet\"]\n"
-                              "\"LastSelectedDevice\" = \"PXA-OLD\"\n";
+  store_settings("\"LastSelectedDevice\" = \"PXA-OLD\"\n", "\\\\Ethernet");
   Outcome listed = dz({"devices", "--listen", "0.2"});
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_THAT(listed.out,
@@ -434,9 +376,7 @@ TEST_F(CliTest, DevicesShowsTheStoredModuleAndFailsWhenItCannotListen) {
 
   udp::Socket taken = udp::Socket::create();
   ASSERT_TRUE(taken.bind(udp::Address{udp::any_ip, port}));
-  Outcome blocked = dz({"devices", "--listen", "0.5"});
-  EXPECT_EQ(blocked.status, 1);
-  EXPECT_THAT(blocked.err, HasSubstr("Couldn't bind bootme socket"));
+  Outcome blocked = dz_fails({"devices", "--listen", "0.5"}, 1, "Couldn't bind bootme socket");
   EXPECT_THAT(blocked.err, HasSubstr("devices: cannot listen for BOOTME announcements"));
 }
 
@@ -488,9 +428,8 @@ TEST_F(CliTest, ASecondCtrlCStillWritesTheSimulatedFlashFile) {
 TEST_F(CliTest, CommandsThatChangeSettingsFailWhenTheyCannotBeSaved) {
   std::ofstream(dir_ / "plain-file") << "not a folder";
   settings_ = (dir_ / "plain-file" / "settings.toml").string();  // cannot be created
-  Outcome options = dz({"options", "--fix-ip", "10.0.0.3"});
-  EXPECT_EQ(options.status, 1);
-  EXPECT_THAT(options.err, HasSubstr("The settings could not be saved: the change is lost."));
+  dz_fails({"options", "--fix-ip", "10.0.0.3"}, 1,
+           "The settings could not be saved: the change is lost.");
   EXPECT_EQ(dz({"jtag", "--adapter", "wiggler"}).status, 1);
   EXPECT_EQ(dz({"devices", "--listen", "0", "--fast", "on"}).status, 1);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "tests/support/temp_dir.h"
 
 namespace dz::testing {
 namespace {
@@ -15,8 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(SerialPortsOffered, ByIdLinksAreListedBesideTheScannedPorts) {
-  const fs::path root = fs::temp_directory_path() / "dz_cli_by_id";
-  fs::remove_all(root);
+  const test::TempDir temp;
+  const fs::path root = temp.path();
   const fs::path sys = root / "sys";
   const fs::path dev = root / "dev";
   fs::create_directories(sys / "ttyUSB0");
@@ -29,7 +30,6 @@ TEST(SerialPortsOffered, ByIdLinksAreListedBesideTheScannedPorts) {
   EXPECT_EQ(serial::list_ports_under(sys.string(), dev.string()),
             (std::vector<std::string>{d + "serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0",
                                       d + "ttyUSB0"}));
-  fs::remove_all(root);
 }
 
 TEST(SerialPortsOffered, OnlyTerminalDevicesArePorts) {
@@ -39,13 +39,11 @@ TEST(SerialPortsOffered, OnlyTerminalDevicesArePorts) {
   EXPECT_TRUE(serial::port_exists(pty.slave_name));
   EXPECT_TRUE(serial::port_exists("/dev/ptmx"));  // a terminal device of the tty class
 
-  const fs::path file = fs::temp_directory_path() / "dz_cli_not_a_port";
-  std::ofstream(file) << "x";
-  EXPECT_FALSE(serial::port_exists(file.string()));
-  fs::remove(file);
+  const test::TempDir temp;
+  EXPECT_FALSE(serial::port_exists(temp.write("not-a-port", {'x'})));
   EXPECT_FALSE(serial::port_exists("/dev/null"));
   EXPECT_FALSE(serial::port_exists("/dev/zero"));
-  EXPECT_FALSE(serial::port_exists(fs::temp_directory_path().string()));
+  EXPECT_FALSE(serial::port_exists(temp.path().string()));
   EXPECT_FALSE(serial::port_exists("/dev/dz-no-such-port"));
 }
 

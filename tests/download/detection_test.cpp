@@ -27,20 +27,6 @@ TEST_F(Detection, AnswerEndsWithOneAndNamesTheRecordInTheCaption) {
   }
 }
 
-TEST_F(Detection, AbortRaisesTheStopFlagAndEndsWithZero) {
-  recorder().detect_mode = DetectMode::wait_for_stop;
-  std::thread user([] {
-    const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
-    EXPECT_EQ(stop_flag.load(), 0);
-    ui::send_command(dlg, command(ui::IDCANCEL));
-  });
-  EXPECT_EQ(run_detection_dialog(ui::no_window, 0), 0);
-  user.join();
-  EXPECT_EQ(stop_flag.load(), 1);
-  // run_detection_dialog gave detect its bounded time and it let go.
-  EXPECT_EQ(recorder().detect_saw_stop.load(), 1);
-}
-
 TEST_F(Detection, RecordsWithoutDetectAndUnknownIndexesAreRefused) {
   EXPECT_EQ(run_detection_dialog(ui::no_window, usb_interface_index), 0);
   EXPECT_EQ(run_detection_dialog(ui::no_window, -1), 0);

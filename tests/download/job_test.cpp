@@ -270,10 +270,14 @@ TEST_F(SectionJob, StreamingInterfacesRefuseOnlyWhatIsNotAFile) {
   reset_recorder();
   std::filesystem::create_directory(dir_.path("folder"));
   const auto folder = dir_.path("folder");
+  const auto gone = dir_.path("gone.bin");
   EXPECT_EQ(start_download_job(ui::no_window, serial_interface_index, folder, 0, 0x80000000, 0, 0),
             0);
-  EXPECT_THAT(box_texts(), ElementsAre("Image File Is Not a Regular File (" + folder + ")\r\n"));
-  EXPECT_TRUE(ops().empty());
+  EXPECT_EQ(start_download_job(ui::no_window, serial_interface_index, gone, 1, 0x80000000, 10, 0),
+            0);
+  EXPECT_THAT(box_texts(), ElementsAre("Image File Is Not a Regular File (" + folder + ")\r\n",
+                                       "Cannot Open Image File (" + gone + ")\r\n"));
+  EXPECT_TRUE(ops().empty());  // refused before detection
 }
 
 TEST_F(SectionJob, EmptyRecordsDoNotEndTheTransfer) {
@@ -329,15 +333,19 @@ TEST_F(JobTest, DetectionThatCannotStartEndsTheJob) {
   EXPECT_EQ(stop_flag.load(), 1);
 }
 
+// The user presses Abort while detect is still looking: the stop flag goes up, and detect, given
+// its bounded time, lets go.
 TEST_F(JobTest, UserAbortsDetection) {
   recorder().detect_mode = DetectMode::wait_for_stop;
   const auto image = dir_.write("nk.bin", make_image(0x80000000, 4, {{0x80000000, {1, 2, 3, 4}}}));
   std::thread user([] {
     const ui::Window dlg = ui::headless::wait_for_dialog(IDD_DETECTION, 5000);
+    EXPECT_EQ(stop_flag.load(), 0);
     ui::send_command(dlg, command(ui::IDCANCEL));
   });
   EXPECT_EQ(run_image(0, image), 0);
   user.join();
+  EXPECT_EQ(stop_flag.load(), 1);
   EXPECT_EQ(recorder().detect_saw_stop.load(), 1);
   EXPECT_THAT(ops(), ElementsAre("detect"));
   EXPECT_EQ(dialogs_opened(IDD_DOWNLOAD), 0);

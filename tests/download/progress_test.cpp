@@ -7,22 +7,17 @@
 namespace dz {
 namespace {
 
-// The hundredths are (bytes per second mod 1024) / 10: 512 B/s reads 0.51.
-TEST(ProgressText, HalfDoneAfterTwoSecondsLeavesTwoSeconds) {
+TEST(ProgressText, ArithmeticNeverOverflowsNorDividesByZero) {
+  // The hundredths are (bytes per second mod 1024) / 10: 512 B/s reads 0.51.
   EXPECT_EQ(progress_text(2000, 2048, 1024),
             "Elapsed Time: 00:02, Remaining: 00:02 s, Speed: 0.51 KB/s");
-}
-
-TEST(ProgressText, Arithmetic) {
   // 75 s for 3 MiB of 12 MiB: 225 s left, 41943 B/s = 40 KB/s and 983/10.
   EXPECT_EQ(progress_text(75999, 12u << 20, 3u << 20),
             "Elapsed Time: 01:15, Remaining: 03:45 s, Speed: 40.98 KB/s");
   // Products beyond 32 bits: 4000 s and a 3 GiB total.
   EXPECT_EQ(progress_text(4000000, 3ull << 30, 1ull << 30),
             "Elapsed Time: 66:40, Remaining: 133:20 s, Speed: 262.14 KB/s");
-}
-
-TEST(ProgressText, NeverDividesByZero) {
+  // Nothing done, or under a second gone.
   EXPECT_EQ(progress_text(5000, 1000, 0),
             "Elapsed Time: 00:05, Remaining: 00:00 s, Speed: 0.00 KB/s");
   EXPECT_EQ(progress_text(999, 1000, 500),

@@ -22,20 +22,26 @@ using ::testing::HasSubstr;
 
 // Presses Abort in the Device Detection dialog once `virtual_ms` of virtual time have passed
 // without the dialog ending, so that a detection that never finds the module fails instead of
-// running forever.
+// running forever. Without `dialog`, for detect calls made without it, sets the stop flag (the
+// button's effect) instead.
 class AbortAfter {
  public:
-  explicit AbortAfter(std::uint32_t virtual_ms) {
+  explicit AbortAfter(std::uint32_t virtual_ms, bool dialog = true) {
     const std::uint64_t limit = clock::now_us() + std::uint64_t{virtual_ms} * 1000;
-    user_ = threads::Thread::start([this, limit] {
+    user_ = threads::Thread::start([this, limit, dialog] {
       ui::Window dlg = ui::no_window;
       for (; !done_.load(); std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-        const ui::Window open = ui::headless::find_dialog(IDD_DETECTION);
-        if (dlg == ui::no_window) dlg = open;
-        if (dlg == ui::no_window) continue;
-        if (open != dlg) return;  // the dialog has ended
+        if (dialog) {
+          const ui::Window open = ui::headless::find_dialog(IDD_DETECTION);
+          if (dlg == ui::no_window) dlg = open;
+          if (dlg == ui::no_window) continue;
+          if (open != dlg) return;  // the dialog has ended
+        }
         if (clock::now_us() >= limit) {
-          ui::send_command(dlg, ui::Command{ui::IDCANCEL, 0, 0, {}});
+          if (dialog)
+            ui::send_command(dlg, ui::Command{ui::IDCANCEL, 0, 0, {}});
+          else
+            stop_flag = 1;
           pressed_ = true;
           return;
         }
@@ -53,32 +59,6 @@ class AbortAfter {
   std::atomic<bool> done_{false};
   std::atomic<bool> pressed_{false};
   threads::Thread user_;
-};
-
-// Sets the stop flag (the Abort button's effect) once `virtual_ms` of virtual time have passed,
-// for detect calls made without the dialog.
-class StopAfter {
- public:
-  explicit StopAfter(std::uint32_t virtual_ms) {
-    const std::uint64_t limit = clock::now_us() + std::uint64_t{virtual_ms} * 1000;
-    watcher_ = threads::Thread::start([this, limit] {
-      while (!done_.load()) {
-        if (clock::now_us() >= limit) {
-          stop_flag = 1;
-          return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    });
-  }
-  ~StopAfter() {
-    done_ = true;
-    watcher_.join();
-  }
-
- private:
-  std::atomic<bool> done_{false};
-  threads::Thread watcher_;
 };
 
 class JtagDetect : public FlashJobTest {};
@@ -117,7 +97,7 @@ TEST_F(JtagDetect, PowerComingAtAnyPointOfARoundIsFoundByTheNextRound) {
     stop_flag = 0;
     std::uint32_t found = 0;
     {
-      StopAfter abort(5000);
+      AbortAfter abort(5000, false);
       found = jtag_detect(ui::no_window);
     }
     ASSERT_EQ(found, 1u);

@@ -16,13 +16,8 @@
 namespace dz::testing {
 namespace {
 
-class JtagDetectRemote : public FlashJobTest {
- protected:
-  void TearDown() override {
-    port_io::set_port_override("");
-    FlashJobTest::TearDown();
-  }
-};
+// The port override is cleared again by the fixture's reset of the cable state.
+class JtagDetectRemote : public FlashJobTest {};
 
 TEST_F(JtagDetectRemote, LostRemotePortIsToldOncePerDetection) {
   // A processor of another maker: it answers, but is never one the loader supports, so detection

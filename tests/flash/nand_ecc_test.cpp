@@ -21,7 +21,7 @@ std::array<std::uint8_t, 6> chunk_code(const std::vector<std::uint8_t>& chunk) {
   return code;
 }
 
-TEST(Ecc22, SingleBitsGiveTheirAddressAndComplement) {
+TEST(Ecc22, SingleBitsGiveTheirAddressAndComplementAndRandomBlocksMatchTheDefinition) {
   std::vector<std::uint8_t> block(256, 0);
   block[0] = 0x01;
   EXPECT_EQ(ecc22(block.data()), 0x0007FFu);  // bytes FF 07 00
@@ -34,12 +34,9 @@ TEST(Ecc22, SingleBitsGiveTheirAddressAndComplement) {
     one[a / 8] = static_cast<std::uint8_t>(1u << (a % 8));
     EXPECT_EQ(ecc22(one.data()), (a << 11) | (a ^ 0x7FF)) << a;
   }
-}
-
-TEST(Ecc22, MatchesTheBitwiseDefinitionOnRandomBlocks) {
+  // Random blocks against the bitwise definition.
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {
-    std::vector<std::uint8_t> block(256);
     // Sparse and dense blocks both.
     for (auto& b : block) b = static_cast<std::uint8_t>(round % 2 ? rng() : (rng() % 13 == 0));
     EXPECT_EQ(ecc22(block.data()), testing::ecc22_reference(block.data())) << round;
@@ -60,7 +57,7 @@ TEST(NandChunkEcc, EdgeCasesOfSingleBitsAndUniformChunks) {
   EXPECT_THAT(chunk_code(chunk), ElementsAre(0x00, 0x00, 0x80, 0xAA, 0xAA, 0x0A));
 }
 
-TEST(NandChunkEcc, MatchesTheReferenceAndIsLinear) {
+TEST(NandChunkEcc, MatchesTheReferenceIsLinearAndLocatesAFlippedBit) {
   std::mt19937 rng(11);
   for (int round = 0; round < 100; ++round) {
     std::vector<std::uint8_t> a(512), b(512), x(512);
@@ -73,12 +70,9 @@ TEST(NandChunkEcc, MatchesTheReferenceAndIsLinear) {
     const auto ca = chunk_code(a), cb = chunk_code(b), cx = chunk_code(x);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(cx[i], ca[i] ^ cb[i]);
   }
-}
 
-TEST(NandChunkEcc, LocatesAFlippedBit) {
   // XOR of the codes before and after a flip names the flipped bit: the stored and recomputed
   // codes of a reader differ exactly there.
-  std::mt19937 rng(3);
   std::vector<std::uint8_t> chunk(512);
   for (auto& v : chunk) v = static_cast<std::uint8_t>(rng());
   const auto before = chunk_code(chunk);

@@ -313,7 +313,7 @@ TEST_F(NandJob, ChipSelectOneCountsRowsFromItsOwnChip) {
   EXPECT_EQ(cs1.address_errors(), 0u);
 }
 
-TEST_F(NandJob, LargePageRawStreamAcrossTheTablePage) {
+TEST_F(NandJob, LargePageRawStreamAcrossTheTablePageProgramFaultAndEraseTimeout) {
   auto& m = use_module("pxa320-nand-large");
   std::mt19937 rng(8);
   const auto data = random_bytes(rng, 0x1000);
@@ -325,12 +325,9 @@ TEST_F(NandJob, LargePageRawStreamAcrossTheTablePage) {
   EXPECT_EQ(large_bytes(0x20000, 0x800),
             std::vector<std::uint8_t>(data.begin() + 0x800, data.end()));
   EXPECT_EQ(nand_page(0x1F800 / 2048)[0], 0x4E);  // the table page
-}
 
-TEST_F(NandJob, ProgramFaultAndEraseTimeout) {
-  auto& m = use_module("pxa320-nand-large");
-  answer_yes_ = false;
-  const auto path = dir_.write("a.nb0", std::vector<std::uint8_t>(0x800, 0x42));
+  // A program fault, then an erase that never ends.
+  const auto path = dir_.write("fault.nb0", std::vector<std::uint8_t>(0x800, 0x42));
   m.nand().chip(0).faults().program_fail = true;
   EXPECT_EQ(run_raw(path, 0x80040000), 0);
   EXPECT_THAT(box_texts(), Contains("Error during BufferWrite (ffc1)"));
@@ -347,9 +344,6 @@ TEST_F(NandJob, ProbeOrderPrefersNandAndNoFlashFailsOpen) {
   EXPECT_EQ(run_raw(dir_.write("a.nb0", std::vector<std::uint8_t>(0x10, 1)), 0x80040000), 1);
   EXPECT_EQ(current_flash_driver, 0u);
   // A module without any flash: the NAND probe finds no maker, StrataFlash does not apply.
-  use_module("pxa320-nand-large");
-  module_.reset();
-  std::string error;
   module_ = std::make_unique<sim::JtagModule>(sim::CpuModel::pxa320);
   module_->install();
   EXPECT_EQ(run_raw(dir_.write("b.nb0", std::vector<std::uint8_t>(0x10, 1)), 0x80040000), 0);
@@ -357,12 +351,6 @@ TEST_F(NandJob, ProbeOrderPrefersNandAndNoFlashFailsOpen) {
   EXPECT_THAT(box_texts(), Contains("Unknown Flash Manufacturer (0x000000ff)"));
   EXPECT_EQ(box_texts().back(), "Initializing Interface\r\n");
 }
-
-}  // namespace
-}  // namespace dz::testing
-
-namespace dz::testing {
-namespace {
 
 // One chip of the given ID bytes on NAND chip select 0 of a PXA320, probed through the driver:
 // the maker and device tables decide the name, the chip-select sizes or the refusal.

@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
-TEST_F(StrataJob, RawFileOfOddLengthStreamsIntoFlash) {
+TEST_F(StrataJob, RawFilesStreamIntoFlashErasingWholeBlocks) {
   use_module("pxa270-j3x16");
   std::mt19937 rng(1);
   const auto data = random_bytes(rng, 5001);
@@ -75,21 +75,18 @@ TEST_F(StrataJob, RawFileOfOddLengthStreamsIntoFlash) {
   EXPECT_EQ(run_raw(path, 0x80000000), 1);
   EXPECT_EQ(bank_bytes(0, 0, data.size()), data);
   EXPECT_EQ(bank_bytes(0, 5001, 3), std::vector<std::uint8_t>(3, 0xFF));  // padding stays erased
-}
 
-TEST_F(StrataJob, EraseStartingInsideABlockErasesThatBlock) {
-  auto& m = use_module("pxa270-j3x16");
-  auto c = m.strata_banks()[0]->contents();
+  // An erase that starts inside a block erases that block.
+  auto c = module_->strata_banks()[0]->contents();
   std::fill(c.begin(), c.begin() + 0x40000, 0x00);  // old contents everywhere
-  std::mt19937 rng(2);
-  const auto data = random_bytes(rng, 0x300);
-  EXPECT_EQ(run_raw(dir_.write("part.bin", data), 0x20100), 1);
-  EXPECT_EQ(bank_bytes(0, 0x20100, data.size()), data);
+  const auto part = random_bytes(rng, 0x300);
+  EXPECT_EQ(run_raw(dir_.write("part.bin", part), 0x20100), 1);
+  EXPECT_EQ(bank_bytes(0, 0x20100, part.size()), part);
   EXPECT_EQ(bank_bytes(0, 0x200FF, 1), std::vector<std::uint8_t>{0xFF});
   EXPECT_EQ(bank_bytes(0, 0x1FFFF, 1), std::vector<std::uint8_t>{0x00});  // block 0 untouched
 }
 
-TEST_F(StrataJob, DownloadPastChipSelectZeroContinuesOnTheSecondBank) {
+TEST_F(StrataJob, KThreeOnBothChipSelectsAndAFixedIpNextToAShortFirstRecord) {
   use_module("pxa270-k3x32-cs1");
   std::mt19937 rng(3);
   const std::uint32_t cs0 = 32u << 20;
@@ -99,6 +96,20 @@ TEST_F(StrataJob, DownloadPastChipSelectZeroContinuesOnTheSecondBank) {
   EXPECT_EQ(bank_bytes(0, cs0 - 0x800, 0x800),
             std::vector<std::uint8_t>(data.begin(), data.begin() + 0x800));
   EXPECT_EQ(bank_bytes(1, 0, 0x800), std::vector<std::uint8_t>(data.begin() + 0x800, data.end()));
+
+  // With Fix IP, a first record shorter than 12 bytes directly followed by the next one: every
+  // byte is programmed once, so the settings and the data both arrive intact without Verify.
+  fix_ip = 1;
+  fixed_ip = 0x0A000203;
+  fixed_subnet = 0xFFFF0000;
+  const std::vector<ImageRecord> boot = {{0x80000000, {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}},
+                                         {0x80000006, random_bytes(rng, 0x3A)}};
+  ASSERT_EQ(run_image(dir_.write("eboot.bin", make_image(0x80000000, 0x40, boot))), 1);
+  auto expected = expected_flash(0x80000000, 0x40, boot);
+  const std::uint8_t settings[8] = {10, 0, 2, 3, 255, 255, 0, 0};
+  std::copy(std::begin(settings), std::end(settings), expected.begin() + 4);
+  EXPECT_EQ(bank_bytes(0, 0, 0x40), expected);
+  EXPECT_THAT(box_texts(), ElementsAre());
 }
 
 TEST_F(StrataJob, LockedBlockAsksAndHonoursTheAnswer) {
@@ -213,24 +224,6 @@ TEST_F(StrataJob, RefusedFilesLeaveTheOldBootloaderInPlace) {
     const auto& now = m.strata_banks()[0]->contents();
     ASSERT_TRUE(std::equal(before.begin(), before.end(), now.begin()));
   }
-}
-
-// With Fix IP, a first record shorter than 12 bytes directly followed by the next one: every
-// byte is programmed once, so the settings and the data both arrive intact without Verify.
-TEST_F(StrataJob, FixedIpNextToAShortFirstRecordArrivesIntact) {
-  use_module("pxa270-k3x32-cs1");
-  fix_ip = 1;
-  fixed_ip = 0x0A000203;
-  fixed_subnet = 0xFFFF0000;
-  std::mt19937 rng(12);
-  const std::vector<ImageRecord> boot = {{0x80000000, {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}},
-                                         {0x80000006, random_bytes(rng, 0x3A)}};
-  ASSERT_EQ(run_image(dir_.write("eboot.bin", make_image(0x80000000, 0x40, boot))), 1);
-  auto expected = expected_flash(0x80000000, 0x40, boot);
-  const std::uint8_t settings[8] = {10, 0, 2, 3, 255, 255, 0, 0};
-  std::copy(std::begin(settings), std::end(settings), expected.begin() + 4);
-  EXPECT_EQ(bank_bytes(0, 0, 0x40), expected);
-  EXPECT_THAT(box_texts(), ElementsAre());
 }
 
 }  // namespace

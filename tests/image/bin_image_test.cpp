@@ -9,63 +9,45 @@
 #include "platform/ui.h"
 #include "platform/ui_headless.h"
 #include "resources/resource.h"
-#include "tests/image/image_builder.h"
+#include "tests/image/piece_checks.h"
 
 namespace dz {
 namespace {
 
+using testing::expect_pieces_match;
 using testing::ImageRecord;
 using testing::make_image;
+using testing::Piece;
 using testing::TempDir;
 
-struct Piece {
-  std::uint32_t address;
-  std::vector<std::uint8_t> bytes;
+// A reader with the header and the record table it fills.
+struct Reader {
+  BinImageHeader header;
+  BinRecordTable table;
+  BinImageReader reader;
+  int open(const std::string& path) { return reader.open(path, header, table); }
 };
 
 // Reads the whole image through the reader in pieces of `piece` bytes, checking the reader's
 // index contract on the way.
 std::vector<Piece> read_all(const std::string& path, std::uint32_t piece, int& count) {
-  BinImageHeader header;
-  BinRecordTable table;
-  BinImageReader reader;
-  count = reader.open(path, header, table);
+  Reader r;
+  count = r.open(path);
   std::vector<Piece> pieces;
   if (count == 0) return pieces;
   std::vector<std::uint8_t> buffer(piece);
   for (int guard = 0; guard < 1'000'000; ++guard) {
-    const int current = reader.current_record();
-    if (is_terminator(table[static_cast<std::size_t>(current)])) break;
+    const int current = r.reader.current_record();
+    if (is_terminator(r.table[static_cast<std::size_t>(current)])) break;
     std::uint32_t address = 0;
     std::uint32_t n = piece;
-    const int next = reader.read_piece(buffer.data(), address, n);
+    const int next = r.reader.read_piece(buffer.data(), address, n);
     EXPECT_GT(n, 0u);
     pieces.push_back({address, {buffer.begin(), buffer.begin() + n}});
     if (next == bin_end_marker) break;
     EXPECT_GE(next, current);
   }
   return pieces;
-}
-
-// The pieces, in order, are exactly the records' bytes at their addresses.
-void expect_pieces_match(const std::vector<Piece>& pieces,
-                         const std::vector<ImageRecord>& records) {
-  std::size_t record = 0;
-  std::size_t offset = 0;
-  for (const auto& p : pieces) {
-    ASSERT_LT(record, records.size());
-    const auto& r = records[record];
-    ASSERT_EQ(p.address, r.address + offset);
-    ASSERT_LE(offset + p.bytes.size(), r.data.size());
-    ASSERT_TRUE(
-        std::equal(p.bytes.begin(), p.bytes.end(), r.data.begin() + static_cast<long>(offset)));
-    offset += p.bytes.size();
-    if (offset == r.data.size()) {
-      ++record;
-      offset = 0;
-    }
-  }
-  EXPECT_EQ(record, records.size());
 }
 
 TEST(ParseHex, ReadsTheMainWindowFields) {
@@ -134,11 +116,9 @@ TEST(BinImageReader, OneRecordYieldsItsIndexThenTheTerminator) {
   TempDir dir;
   std::vector<std::uint8_t> data(3000);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
-  const auto path = dir.write("one.bin", make_image(0x80001000, 3000, {{0x80001000, data}}));
-  BinImageHeader header;
-  BinRecordTable table;
-  BinImageReader reader;
-  ASSERT_EQ(reader.open(path, header, table), 2);
+  Reader r;
+  ASSERT_EQ(r.open(dir.write("one.bin", make_image(0x80001000, 3000, {{0x80001000, data}}))), 2);
+  auto& [header, table, reader] = r;
   EXPECT_EQ(header.image_start, 0x80001000u);
   EXPECT_EQ(table[1].length, 0x80001000u);  // terminator's length carried
   std::uint8_t buffer[1024];
@@ -182,25 +162,26 @@ TEST(BinImageReader, RandomImagesReadBackEveryByteAtItsAddress) {
 
 TEST(BinImageReader, RefusesWhatIsNotAnImage) {
   TempDir dir;
-  BinImageHeader header;
-  BinRecordTable table;
-  BinImageReader reader;
-  EXPECT_EQ(reader.open(dir.path("none.bin"), header, table), 0);
+  Reader r;
+  auto& reader = r.reader;
+  EXPECT_EQ(r.open(dir.path("none.bin")), 0);
   EXPECT_EQ(reader.error(), BinImageError::cannot_open);
   EXPECT_FALSE(reader.is_open());
-  EXPECT_EQ(reader.open(dir.write("raw.bin", std::vector<std::uint8_t>(100, 1)), header, table), 0);
+  EXPECT_EQ(r.open(dir.write("raw.bin", std::vector<std::uint8_t>(100, 1))), 0);
   EXPECT_EQ(reader.error(), BinImageError::no_signature);
-  EXPECT_EQ(reader.open(dir.write("sig.bin", {'B', '0', '0', '0', 'F', 'F', '\n'}), header, table),
-            0);
-  EXPECT_EQ(
-      reader.open(dir.write("hdr.bin", make_image(0x80000000, 16, {}, 0, false)), header, table),
-      0);
+  EXPECT_EQ(r.open(dir.write("sig.bin", {'B', '0', '0', '0', 'F', 'F', '\n'})), 0);
+  EXPECT_EQ(r.open(dir.write("hdr.bin", make_image(0x80000000, 16, {}, 0, false))), 0);
   EXPECT_EQ(reader.error(), BinImageError::no_records);
   std::uint8_t buffer[16];
   std::uint32_t address = 0;
   std::uint32_t n = sizeof buffer;
   EXPECT_EQ(reader.read_piece(buffer, address, n), bin_end_marker);
   EXPECT_EQ(n, 0u);
+  // Records without the terminator: the image was cut.
+  EXPECT_EQ(r.open(dir.write("noterm.bin",
+                             make_image(0x80000000, 4, {{0x80000000, {1, 2, 3, 4}}}, 0, false))),
+            0);
+  EXPECT_EQ(reader.error(), BinImageError::truncated);
 }
 
 TEST(BinImageReader, TruncatedImagesAreRefusedAtEveryCut) {
@@ -210,12 +191,10 @@ TEST(BinImageReader, TruncatedImagesAreRefusedAtEveryCut) {
   const auto full = make_image(0x80000000, 0x1000, records, 0x80000000);
   for (std::size_t cut = 0; cut < full.size(); ++cut) {
     const std::vector<std::uint8_t> part(full.begin(), full.begin() + static_cast<long>(cut));
-    BinImageHeader header;
-    BinRecordTable table;
-    BinImageReader reader;
-    EXPECT_EQ(reader.open(dir.write("cut.bin", part), header, table), 0) << "cut at " << cut;
+    Reader r;
+    EXPECT_EQ(r.open(dir.write("cut.bin", part)), 0) << "cut at " << cut;
     if (cut >= 15) {
-      EXPECT_EQ(reader.error(), cut == 15 ? BinImageError::no_records : BinImageError::truncated);
+      EXPECT_EQ(r.reader.error(), cut == 15 ? BinImageError::no_records : BinImageError::truncated);
     }
   }
   int count = 0;
@@ -266,11 +245,9 @@ TEST(BinImageReader, EmptyRecordsAreSkippedAndJunkAfterTheTerminatorIgnored) {
                                       {0x80000300, {4, 5}}};
   auto bytes = make_image(0x80000000, 0x400, records, 0);
   bytes.insert(bytes.end(), {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
-  const auto path = dir.write("gaps.bin", bytes);
-  BinImageHeader header;
-  BinRecordTable table;
-  BinImageReader reader;
-  ASSERT_EQ(reader.open(path, header, table), 6);
+  Reader r;
+  ASSERT_EQ(r.open(dir.write("gaps.bin", bytes)), 6);
+  auto& [header, table, reader] = r;
   EXPECT_EQ(reader.current_record(), 1);  // the empty first record is passed over
   std::uint8_t buffer[64];
   std::uint32_t address = 0;
@@ -284,17 +261,6 @@ TEST(BinImageReader, EmptyRecordsAreSkippedAndJunkAfterTheTerminatorIgnored) {
   EXPECT_EQ(n, 2u);
   EXPECT_EQ(buffer[0], 4);
   EXPECT_TRUE(is_terminator(table[5]));
-}
-
-TEST(BinImageReader, NoTerminatorIsTruncation) {
-  TempDir dir;
-  const auto path =
-      dir.write("noterm.bin", make_image(0x80000000, 4, {{0x80000000, {1, 2, 3, 4}}}, 0, false));
-  BinImageHeader header;
-  BinRecordTable table;
-  BinImageReader reader;
-  EXPECT_EQ(reader.open(path, header, table), 0);
-  EXPECT_EQ(reader.error(), BinImageError::truncated);
 }
 
 // The edges of what a download accepts: records may touch each other, the end of the image and

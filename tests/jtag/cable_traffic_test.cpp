@@ -19,46 +19,37 @@ class CableTraffic : public ::testing::Test {
   RecordingPort port;
 };
 
-TEST_F(CableTraffic, BelvonaClockWritesAndSamplesInvertedBusy) {
-  use_kind(0);
-  EXPECT_EQ(jtag_clock_bit(1, 1, 0), -1);
-  EXPECT_EQ(port.log, (std::vector<Access>{{'w', 0x378, 0x0E}, {'w', 0x378, 0x0F}}));
-  port.log.clear();
-  port.status = 0x00;  // S7 = 0 reads as TDO 1
-  EXPECT_EQ(jtag_clock_bit(0, 0, 1), 1);
-  EXPECT_EQ(port.log,
-            (std::vector<Access>{{'w', 0x378, 0x08}, {'r', 0x379, 0x00}, {'w', 0x378, 0x09}}));
-  port.status = 0x80;
-  EXPECT_EQ(jtag_clock_bit(0, 0, 1), 0);
-}
-
-TEST_F(CableTraffic, WigglerMergesResetBitsAndReadsInvertedBusy) {
-  use_kind(2);
-  wiggler_ctrl = 0x10;
-  port.status = 0x80;
-  EXPECT_EQ(jtag_clock_bit(1, 0, 1), 0);
-  EXPECT_EQ(port.log,
-            (std::vector<Access>{{'w', 0x378, 0x18}, {'r', 0x379, 0x80}, {'w', 0x378, 0x1C}}));
-  port.log.clear();
-  port.status = 0x7F;
-  EXPECT_EQ(jtag_clock_bit(0, 1, 1), 1);
-  EXPECT_EQ(port.data_writes(), (Bytes{0x12, 0x16}));
-}
-
-TEST_F(CableTraffic, ZoAndInsightReadTheirOwnStatusBits) {
-  use_kind(1);
-  port.status = 0x20;
-  EXPECT_EQ(jtag_clock_bit(1, 1, 1), 1);
-  EXPECT_EQ(port.data_writes(), (Bytes{0x05, 0x07}));
-  port.status = 0xDF;  // every bit but S5
-  EXPECT_EQ(jtag_clock_bit(0, 0, 1), 0);
-  use_kind(3);
-  port.log.clear();
-  port.status = 0x10;
-  EXPECT_EQ(jtag_clock_bit(1, 0, 1), 1);
-  port.status = 0xEF;
-  EXPECT_EQ(jtag_clock_bit(0, 1, 1), 0);
-  EXPECT_EQ(port.data_writes(), (Bytes{0x01, 0x03, 0x04, 0x06}));
+// One clock on each cable kind: the data byte of the falling edge, the status read between the
+// edges when TDO is sampled (each cable its own status bit), and the rising edge's byte.
+TEST_F(CableTraffic, ClockBitWritesTheCablesPinsAndReadsItsStatusBit) {
+  struct Case {
+    std::uint32_t kind;
+    std::uint8_t status;
+    int tms, tdi, read, tdo;
+    std::uint8_t low, high;
+  };
+  const Case cases[] = {
+      {0, 0x00, 1, 1, 0, -1, 0x0E, 0x0F},  // Belvona: nothing sampled
+      {0, 0x00, 0, 0, 1, 1, 0x08, 0x09},   // S7 = 0 (Busy inverted) reads as TDO 1
+      {0, 0x80, 0, 0, 1, 0, 0x08, 0x09},
+      {2, 0x80, 1, 0, 1, 0, 0x18, 0x1C},  // Wiggler: the reset bits merged in, Busy inverted
+      {2, 0x7F, 0, 1, 1, 1, 0x12, 0x16},
+      {1, 0x20, 1, 1, 1, 1, 0x05, 0x07},  // Z&O: S5
+      {1, 0xDF, 0, 0, 1, 0, 0x00, 0x02},  // every bit but S5
+      {3, 0x10, 1, 0, 1, 1, 0x01, 0x03},  // Insight: S4
+      {3, 0xEF, 0, 1, 1, 0, 0x04, 0x06},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "kind " << c.kind << " status " << int{c.status});
+    use_kind(c.kind);
+    if (c.kind == 2) wiggler_ctrl = 0x10;
+    port.log.clear();
+    port.status = c.status;
+    EXPECT_EQ(jtag_clock_bit(c.tms, c.tdi, c.read), c.tdo);
+    std::vector<Access> expected = {{'w', 0x378, c.low}, {'w', 0x378, c.high}};
+    if (c.read) expected.insert(expected.begin() + 1, {'r', 0x379, c.status});
+    EXPECT_EQ(port.log, expected);
+  }
 }
 
 TEST_F(CableTraffic, InstructionScanClocksBitsLsbFirstAndRaisesTmsWithTheLast) {
@@ -77,14 +68,14 @@ TEST_F(CableTraffic, InstructionScanClocksBitsLsbFirstAndRaisesTmsWithTheLast) {
   for (const auto& a : port.log) EXPECT_EQ(a.op, 'w');  // nothing sampled
 }
 
-TEST_F(CableTraffic, ResetTapWithoutPulseIsSixCycles) {
+// A TAP reset without a pulse is six cycles; the reset lines exist on the Wiggler alone, and a
+// pulse there releases TRST first.
+TEST_F(CableTraffic, TapResetsAndResetLines) {
   use_kind(1);
   EXPECT_EQ(jtag_reset_tap(0), 1);
   EXPECT_EQ(port.data_writes(),
             (Bytes{0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x05, 0x07, 0x01, 0x03}));
-}
 
-TEST_F(CableTraffic, ResetLinesOnlyOnTheWiggler) {
   for (std::uint32_t kind : {0u, 1u, 3u}) {
     use_kind(kind);
     port.log.clear();
@@ -99,19 +90,15 @@ TEST_F(CableTraffic, ResetLinesOnlyOnTheWiggler) {
   jtag_set_reset_lines(0, 0);
   EXPECT_EQ(port.data_writes(), (Bytes{0x01, 0x11, 0x10}));
   EXPECT_EQ(wiggler_ctrl, 0x10);
-}
 
-TEST_F(CableTraffic, ResetTapWithPulseOnTheWigglerReleasesTrstFirst) {
   use_kind(2);
   const std::uint32_t t0 = clock::tick_ms();
   EXPECT_EQ(jtag_reset_tap(1), 1);
   EXPECT_EQ(clock::tick_ms() - t0, 2u);
   const Bytes w = port.data_writes();
   ASSERT_EQ(w.size(), 3u + 12u);
-  EXPECT_EQ(w[0], 0x01);
-  EXPECT_EQ(w[1], 0x11);
-  EXPECT_EQ(w[2], 0x10);
-  EXPECT_EQ(w[3], 0x1A);  // TMS=1, TDI=1 with NOT TRST held high: 0x10|0x02|0x08
+  // Then TMS=1, TDI=1 with NOT TRST held high: 0x10|0x02|0x08.
+  EXPECT_EQ(Bytes(w.begin(), w.begin() + 4), (Bytes{0x01, 0x11, 0x10, 0x1A}));
 }
 
 TEST_F(CableTraffic, DataScanLayoutAndAbsentArrays) {
@@ -136,7 +123,13 @@ TEST_F(CableTraffic, DataScanLayoutAndAbsentArrays) {
   EXPECT_EQ(reads, 3u);
 }
 
-TEST_F(CableTraffic, KindAboveFiveTouchesNothing) {
+TEST_F(CableTraffic, EmptyScansAndKindsAboveFiveTouchNothing) {
+  use_kind(0);
+  jtag_scan_dr(nullptr, nullptr, 0);
+  jtag_ir_length = 0;
+  jtag_load_ir(1);
+  EXPECT_TRUE(port.log.empty());
+
   use_kind(6);
   std::uint32_t word = 0x1234;
   jtag_ir_length = 7;
@@ -148,14 +141,6 @@ TEST_F(CableTraffic, KindAboveFiveTouchesNothing) {
   EXPECT_EQ(word, 0x1234u);
   EXPECT_TRUE(port.log.empty());
   EXPECT_EQ(jtag_close_cable(), 1);
-  EXPECT_TRUE(port.log.empty());
-}
-
-TEST_F(CableTraffic, EmptyScansDoNothing) {
-  use_kind(0);
-  jtag_scan_dr(nullptr, nullptr, 0);
-  jtag_ir_length = 0;
-  jtag_load_ir(1);
   EXPECT_TRUE(port.log.empty());
 }
 

@@ -16,16 +16,14 @@ class LptOpen : public ::testing::Test {
   }
   void TearDown() override {
     debug::set_sink(previous_sink);
-    port_io::release();
-    port_io::set_simulated_port(nullptr);
-    reset_cable_state(0);
+    reset_cable_state(0);  // releases the port too
   }
   debug::Sink previous_sink;
   std::string debug_lines;
   BoxRecorder boxes;
 };
 
-TEST_F(LptOpen, OpenAndCloseWriteTheSpecifiedBytes) {
+TEST_F(LptOpen, OpenAndCloseWriteTheSpecifiedBytesAndTheWigglerIsLeftRunning) {
   RecordingPort port;
   port_io::set_simulated_port(&port);
   lpt_base = 0;
@@ -38,16 +36,11 @@ TEST_F(LptOpen, OpenAndCloseWriteTheSpecifiedBytes) {
   EXPECT_EQ(port.log, (std::vector<Access>{{'w', 0x378, 0x01}, {'w', 0x37A, 0x01}}));
   EXPECT_FALSE(port_io::acquired());
   EXPECT_TRUE(boxes.boxes.empty());
-}
-
-TEST_F(LptOpen, ClosingTheWigglerReleasesBothResetLines) {
-  RecordingPort port;
-  port_io::set_simulated_port(&port);
+  // Closing the Wiggler: D4 (NOT TRST) high and D0 (SRST) low, so the module is left running.
   jtag_interface = 2;
   EXPECT_EQ(jtag_open_cable(), 1);
   port.log.clear();
   EXPECT_EQ(jtag_close_cable(), 1);
-  // D4 (NOT TRST) high and D0 (SRST) low: the module is left running.
   EXPECT_EQ(port.log, (std::vector<Access>{{'w', 0x378, 0x10}, {'w', 0x37A, 0x01}}));
 }
 
@@ -113,13 +106,11 @@ TEST_F(LptOpen, OverlongStartupDirectoryIsRefusedWithoutOverflow) {
 }
 
 TEST_F(LptOpen, FindBaseTakesAnAddressSetting) {
-  EXPECT_EQ(lpt_find_base(), 0x378);
-  port_io::set_port_name("0x278");
-  EXPECT_EQ(lpt_find_base(), 0x278);
-  port_io::set_port_name("0xZZ");
-  EXPECT_EQ(lpt_find_base(), 0x378);
-  port_io::set_port_name("0x1FFFF");
-  EXPECT_EQ(lpt_find_base(), 0x378);
+  for (auto [name, base] :
+       {std::pair{"", 0x378}, {"0x278", 0x278}, {"0xZZ", 0x378}, {"0x1FFFF", 0x378}}) {
+    port_io::set_port_name(name);
+    EXPECT_EQ(lpt_find_base(), base) << name;
+  }
 }
 
 TEST(RemoteName, Parsing) {

@@ -41,7 +41,7 @@ class JtagSettings : public ::testing::Test {
   BoxRecorder boxes;
 };
 
-TEST_F(JtagSettings, FreshStoreGivesDefaultsAndTheDialogShowsThem) {
+TEST_F(JtagSettings, FreshStoreGivesDefaultsTheDialogShowsThemAndAWigglerHidesTheSpeed) {
   ASSERT_EQ(jtag_load_settings(), 1);
   EXPECT_EQ(jtag_interface, 5u);
   EXPECT_EQ(jtag_speed_hz, 2000000u);
@@ -62,10 +62,8 @@ TEST_F(JtagSettings, FreshStoreGivesDefaultsAndTheDialogShowsThem) {
   EXPECT_EQ(v, 5u);
   ASSERT_TRUE(key->read_dword("JTAGSpeed", v));
   EXPECT_EQ(v, 2000000u);
-}
 
-TEST_F(JtagSettings, WigglerChoiceIsStoredAndHidesTheSpeed) {
-  jtag_interface = 5;
+  // The Wiggler is stored and hides the speed.
   jtag_speed_hz = 1000000;
   run_dialog([](ui::Window dlg) {
     ui::check_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, IDC_JTAG_WIGGLER);

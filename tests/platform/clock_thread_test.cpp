@@ -17,7 +17,7 @@ struct VirtualClock : ::testing::Test {
   void TearDown() override { clock::use_real_clock(); }
 };
 
-TEST_F(VirtualClock, SleepAdvancesAtOnce) {
+TEST_F(VirtualClock, SleepAdvancesAtOnceTickWrapsAndThreadsShareIt) {
   EXPECT_TRUE(clock::is_virtual());
   EXPECT_EQ(clock::now_us(), 0u);
   EXPECT_EQ(clock::tick_ms(), 0u);
@@ -29,18 +29,16 @@ TEST_F(VirtualClock, SleepAdvancesAtOnce) {
   clock::advance_us(1500);
   EXPECT_EQ(clock::now_us(), 2001500u);
   EXPECT_EQ(clock::tick_ms(), 2001u);  // truncated
-}
 
-TEST_F(VirtualClock, TickWrapsAt32Bits) {
+  // Choosing the virtual clock again restarts it at zero.
+  clock::use_virtual_clock();
+  EXPECT_EQ(clock::now_us(), 0u);
   clock::advance_us((std::uint64_t{1} << 32) * 1000 + 5000);
   EXPECT_EQ(clock::tick_ms(), 5u);
   // Differences across the wrap work as with GetTickCount.
   const std::uint32_t start = clock::tick_ms() - 10;
   EXPECT_EQ(clock::tick_ms() - start, 10u);
-}
 
-TEST_F(VirtualClock, RestartsAtZeroAndThreadsShareIt) {
-  clock::sleep_ms(10);
   clock::use_virtual_clock();
   EXPECT_EQ(clock::now_us(), 0u);
   std::vector<threads::Thread> workers;
@@ -64,7 +62,7 @@ TEST(RealClock, MovesWithTimeAndIgnoresAdvance) {
   EXPECT_LT(b - a, 5'000'000u);
 }
 
-TEST(Threads, WaitWithTimeout) {
+TEST(Threads, WaitWithTimeoutJoinMoveAndEmpty) {
   std::atomic<int> release{0};
   auto t = threads::Thread::start([&] {
     while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -76,6 +74,17 @@ TEST(Threads, WaitWithTimeout) {
   EXPECT_TRUE(t.wait(10000));
   EXPECT_FALSE(t.running());
   EXPECT_TRUE(t.wait(0));  // stays finished
+
+  int value = 0;
+  t = threads::Thread::start([&] { value = 5; });
+  threads::Thread moved = std::move(t);
+  EXPECT_FALSE(t);  // NOLINT(bugprone-use-after-move): a moved-from thread is empty
+  moved.join();
+  EXPECT_EQ(value, 5);
+  threads::Thread empty;
+  EXPECT_FALSE(empty.running());
+  EXPECT_TRUE(empty.wait(0));
+  empty.join();
 }
 
 TEST(Threads, DetachedThreadFinishesOnItsOwn) {
@@ -93,19 +102,6 @@ TEST(Threads, DetachedThreadFinishesOnItsOwn) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(done->load(), 1);
-}
-
-TEST(Threads, JoinMoveAndEmpty) {
-  int value = 0;
-  auto t = threads::Thread::start([&] { value = 5; });
-  threads::Thread moved = std::move(t);
-  EXPECT_FALSE(t);  // NOLINT(bugprone-use-after-move): a moved-from thread is empty
-  moved.join();
-  EXPECT_EQ(value, 5);
-  threads::Thread empty;
-  EXPECT_FALSE(empty.running());
-  EXPECT_TRUE(empty.wait(0));
-  empty.join();
 }
 
 }  // namespace

@@ -25,12 +25,22 @@ struct DebugOutput : ::testing::Test {
   std::vector<std::string> lines;
 };
 
-TEST_F(DebugOutput, LinesEndWithCrLf) {
+TEST_F(DebugOutput, LinesEndWithCrLfAndAreCutAt512) {
   debug_print("Download Time: %d (W: %d, R: %d)", 10, 2, 3);
   debug_info("Found BAD Block(%d) in the ReplacementBlocks Area", 7);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "Download Time: 10 (W: 2, R: 3)\r\n");
   EXPECT_EQ(lines[1], "INFO: Found BAD Block(7) in the ReplacementBlocks Area\r\n");
+
+  const std::string long_text(2000, 'x');
+  lines.clear();
+  debug_print("%s", long_text.c_str());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], std::string(511, 'x') + "\r\n");
+  lines.clear();
+  debug_info("%s", long_text.c_str());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "INFO: " + std::string(505, 'x') + "\r\n");
 }
 
 TEST_F(DebugOutput, EchoFollowsBitZero) {
@@ -42,17 +52,6 @@ TEST_F(DebugOutput, EchoFollowsBitZero) {
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "echoed line\n");
   EXPECT_EQ(lines.size(), 2u);  // the debugger gets both
-}
-
-TEST_F(DebugOutput, LongMessagesAreCutAt512) {
-  const std::string long_text(2000, 'x');
-  debug_print("%s", long_text.c_str());
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], std::string(511, 'x') + "\r\n");
-  lines.clear();
-  debug_info("%s", long_text.c_str());
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "INFO: " + std::string(505, 'x') + "\r\n");
 }
 
 TEST_F(DebugOutput, ShowErrorIsAnOwnerlessErrorBox) {

@@ -2,14 +2,18 @@
 // The same cases run on the in-memory store and on the platform's own store.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 
 #include "platform/settings.h"
+#include "tests/support/settings_checks.h"
+#include "tests/support/temp_dir.h"
 
 namespace dz::settings {
 namespace {
+
+using test::dword_of;
+using test::text_of;
 
 constexpr std::string_view test_key = "Software\\Belvona\\DividezUrirerTest";
 constexpr std::string_view test_subkey = "Software\\Belvona\\DividezUrirerTest\\Ethernet";
@@ -35,43 +39,33 @@ void exercise_store() {
   }
   auto key = open_key(test_key);
   ASSERT_TRUE(key);
-  std::uint32_t n = 99;
-  EXPECT_TRUE(key->read_dword("JTAGInterface", n));
-  EXPECT_EQ(n, 2u);
-  EXPECT_TRUE(key->read_dword("jtaginterface", n));  // names ignore case
-  EXPECT_TRUE(key->read_dword("BootloaderIP", n));
-  EXPECT_EQ(n, 0xC0A80001u);
-  n = 77;
+  EXPECT_EQ(dword_of(*key, "JTAGInterface"), 2u);
+  EXPECT_EQ(dword_of(*key, "jtaginterface"), 2u);  // names ignore case
+  EXPECT_EQ(dword_of(*key, "BootloaderIP"), 0xC0A80001u);
+  std::uint32_t n = 77;
   EXPECT_FALSE(key->read_dword("Missing", n));
   EXPECT_EQ(n, 77u);
   EXPECT_FALSE(key->read_dword("Image0", n));  // a long text does not fit 4 bytes
 
+  EXPECT_EQ(text_of(*key, "ComPort", 16), "COM3");
+  EXPECT_EQ(text_of(*key, "Fifteen", 16), "123456789012345");
   std::string s = "unchanged";
-  EXPECT_TRUE(key->read_string("ComPort", s, 16));
-  EXPECT_EQ(s, "COM3");
-  EXPECT_TRUE(key->read_string("Fifteen", s, 16));
-  EXPECT_EQ(s, "123456789012345");
-  s = "unchanged";
   EXPECT_FALSE(key->read_string("Sixteen", s, 16));  // 17 bytes with the terminator
   EXPECT_EQ(s, "unchanged");
-  EXPECT_TRUE(key->read_string("Sixteen", s, 17));
-  EXPECT_EQ(s, "1234567890123456");
-  EXPECT_TRUE(key->read_string("Empty", s, 1));
-  EXPECT_EQ(s, "");
+  EXPECT_EQ(text_of(*key, "Sixteen", 17), "1234567890123456");
+  EXPECT_EQ(text_of(*key, "Empty", 1), "");
   EXPECT_FALSE(key->read_string("Missing", s, 256));
 
   // Overwrite keeps one value; the subkey is separate.
   EXPECT_TRUE(key->write_dword("JTAGInterface", 4));
-  EXPECT_TRUE(key->read_dword("JTAGInterface", n));
-  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(dword_of(*key, "JTAGInterface"), 4u);
   EXPECT_FALSE(key->read_string("Device0", s, 256));
   auto sub = open_key(test_subkey);
   ASSERT_TRUE(sub);
-  EXPECT_TRUE(sub->read_string("Device0", s, 256));
-  EXPECT_EQ(s, "PXA270-1234");
+  EXPECT_EQ(text_of(*sub, "Device0"), "PXA270-1234");
 }
 
-TEST(SettingsMemory, RoundTrip) {
+TEST(SettingsMemoryAndPlatform, RoundTrip) {
   use_memory_store();
   EXPECT_EQ(store_path(), "");
   exercise_store();
@@ -79,43 +73,31 @@ TEST(SettingsMemory, RoundTrip) {
   use_memory_store();
   auto key = open_key(test_key);
   ASSERT_TRUE(key);
-  std::uint32_t n = 0;
-  EXPECT_FALSE(key->read_dword("JTAGInterface", n));
+  EXPECT_EQ(dword_of(*key, "JTAGInterface"), std::nullopt);
   EXPECT_FALSE(open_key(""));
-  use_platform_store();
-}
 
-TEST(SettingsPlatform, RoundTripInTheDefaultStore) {
-  // Windows: the registry under HKEY_CURRENT_USER; elsewhere the settings file the tests point
-  // at (the file tests below cover that store in depth).
+  // The default store: on Windows the registry under HKEY_CURRENT_USER; elsewhere the settings
+  // file the tests point at (the file tests cover that store in depth).
   use_platform_store();
   exercise_store();
 }
 
 TEST(SettingsFileStore, RoundTripOnEveryPlatform) {
   // The TOML file store works on Windows too (the command line's settings file, tests).
-  namespace fs = std::filesystem;
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  const fs::path dir = fs::temp_directory_path() / ("dz-settings-" + std::to_string(stamp));
-  const std::string path = (dir / "sub" / "settings.toml").string();
+  const test::TempDir dir;
+  const std::string path = (dir.path() / "sub" / "settings.toml").string();
   use_file_store(path);
   EXPECT_EQ(store_path(), path);
   exercise_store();
-  EXPECT_TRUE(fs::exists(path));
+  EXPECT_TRUE(std::filesystem::exists(path));
   use_memory_store();
   use_file_store(path);  // read back from the file alone
   auto key = open_key(test_key);
   ASSERT_TRUE(key);
-  std::string s;
-  EXPECT_TRUE(key->read_string("Image0", s, 256));
-  EXPECT_EQ(s, "C:\\images\\nk.bin");
-  std::uint32_t n = 0;
-  EXPECT_TRUE(key->read_dword("JTAGInterface", n));
-  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(text_of(*key, "Image0"), "C:\\images\\nk.bin");
+  EXPECT_EQ(dword_of(*key, "JTAGInterface"), 4u);
   key.reset();
   use_platform_store();
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -42,18 +44,38 @@ class HeadlessHost : public ::testing::Test {
     }
     return out;
   }
+  // Runs a dialog of `template_id` whose initialisation is `body` and then ends it with 1;
+  // returns its handle.
+  static Window run_init(int template_id, const std::function<void(Window)>& body) {
+    Window seen = no_window;
+    DialogProc proc;
+    proc.init = [&](Window dlg, std::intptr_t) {
+      seen = dlg;
+      body(dlg);
+      end_dialog(dlg, 1);
+    };
+    run_dialog(template_id, no_window, proc);
+    return seen;
+  }
+  static std::vector<std::string> combo_items(Window dlg, int id) {
+    std::vector<std::string> items;
+    for (int i = 0; i < combo_count(dlg, id); ++i) items.push_back(combo_item(dlg, id, i));
+    return items;
+  }
 
   std::mutex mutex_;
   std::vector<Event> events_;
   int token_ = 0;
 };
 
-TEST_F(HeadlessHost, InitEndsAtOnceAndDestroyRuns) {
+TEST_F(HeadlessHost, InitEndsAtOnceDestroyRunsAndHandlesAreNeverReused) {
   int destroyed = 0;
   Window seen = no_window;
+  std::vector<Window> handles;
   DialogProc proc;
   proc.init = [&](Window dlg, std::intptr_t param) {
     seen = dlg;
+    handles.push_back(dlg);
     EXPECT_EQ(param, 42);
     EXPECT_TRUE(is_open(dlg));
     EXPECT_EQ(template_of(dlg), IDD_ABOUT);
@@ -73,33 +95,21 @@ TEST_F(HeadlessHost, InitEndsAtOnceAndDestroyRuns) {
   ASSERT_EQ(closed.size(), 1u);
   EXPECT_EQ(opened[0].template_id, IDD_ABOUT);
   EXPECT_EQ(closed[0].result, 7);
-}
 
-TEST_F(HeadlessHost, HandlesAreNeverReused) {
-  DialogProc proc;
-  std::vector<Window> handles;
-  proc.init = [&](Window dlg, std::intptr_t) {
-    handles.push_back(dlg);
-    end_dialog(dlg, 0);
-  };
-  for (int i = 0; i < 5; ++i) run_dialog(IDD_ABOUT, no_window, proc);
-  ASSERT_EQ(handles.size(), 5u);
-  for (std::size_t i = 0; i < handles.size(); ++i) {
-    EXPECT_NE(handles[i], no_window);
-    for (std::size_t j = i + 1; j < handles.size(); ++j) EXPECT_NE(handles[i], handles[j]);
-  }
+  for (int i = 0; i < 4; ++i) run_dialog(IDD_ABOUT, no_window, proc, 42);
+  EXPECT_EQ(destroyed, 5);
+  const std::set<Window> distinct(handles.begin(), handles.end());
+  EXPECT_EQ(distinct.size(), 5u);
+  EXPECT_EQ(distinct.count(no_window), 0u);
 }
 
 TEST_F(HeadlessHost, TemplatesGiveInitialState) {
-  DialogProc proc;
-  proc.init = [&](Window dlg, std::intptr_t) {
+  run_init(IDD_DOWNLOAD, [](Window dlg) {
     // Download: bars, section text, map and monitor are hidden at first.
     EXPECT_TRUE(is_visible(dlg, IDC_STAGE_TEXT));
-    EXPECT_FALSE(is_visible(dlg, IDC_SECTION_TEXT));
-    EXPECT_FALSE(is_visible(dlg, IDC_SECTION_BAR));
-    EXPECT_FALSE(is_visible(dlg, IDC_TOTAL_BAR));
-    EXPECT_FALSE(is_visible(dlg, IDC_FLASH_MAP));
-    EXPECT_FALSE(is_visible(dlg, IDC_MONITOR_OUTPUT));
+    for (int id :
+         {IDC_SECTION_TEXT, IDC_SECTION_BAR, IDC_TOTAL_BAR, IDC_FLASH_MAP, IDC_MONITOR_OUTPUT})
+      EXPECT_FALSE(is_visible(dlg, id)) << id;
     EXPECT_TRUE(is_read_only(dlg, IDC_MONITOR_OUTPUT));
     EXPECT_EQ(text(dlg, 2), "Abort");
     EXPECT_EQ(caption(dlg), "Download");
@@ -108,47 +118,31 @@ TEST_F(HeadlessHost, TemplatesGiveInitialState) {
     set_text(dlg, 4242, "made");
     EXPECT_EQ(text(dlg, 4242), "made");
     EXPECT_TRUE(is_visible(dlg, 4242));
-    end_dialog(dlg, 1);
-  };
-  run_dialog(IDD_DOWNLOAD, no_window, proc);
-
-  proc.init = [&](Window dlg, std::intptr_t) {
+  });
+  run_init(IDD_SERIAL_SETTINGS, [](Window dlg) {
     // Serial settings: the speed list is disabled and holds its two entries.
     EXPECT_FALSE(is_enabled(dlg, IDC_PORT_SPEED));
-    ASSERT_EQ(combo_count(dlg, IDC_PORT_SPEED), 2);
-    EXPECT_EQ(combo_item(dlg, IDC_PORT_SPEED, 0), "115200");
-    EXPECT_EQ(combo_item(dlg, IDC_PORT_SPEED, 1), "230400");
+    EXPECT_EQ(combo_items(dlg, IDC_PORT_SPEED), (std::vector<std::string>{"115200", "230400"}));
     // The port list is sorted: COM10 lands between COM1 and COM2.
     for (const char* name : {"COM2", "COM1", "COM10", "com3"}) combo_add(dlg, IDC_COM_PORT, name);
-    EXPECT_EQ(combo_item(dlg, IDC_COM_PORT, 0), "COM1");
-    EXPECT_EQ(combo_item(dlg, IDC_COM_PORT, 1), "COM10");
-    EXPECT_EQ(combo_item(dlg, IDC_COM_PORT, 2), "COM2");
-    EXPECT_EQ(combo_item(dlg, IDC_COM_PORT, 3), "com3");
+    EXPECT_EQ(combo_items(dlg, IDC_COM_PORT),
+              (std::vector<std::string>{"COM1", "COM10", "COM2", "com3"}));
     EXPECT_EQ(combo_find_exact(dlg, IDC_COM_PORT, "COM3"), 3);
     EXPECT_EQ(combo_find_exact(dlg, IDC_COM_PORT, "COM"), -1);
-    end_dialog(dlg, 1);
-  };
-  run_dialog(IDD_SERIAL_SETTINGS, no_window, proc);
-
-  proc.init = [&](Window dlg, std::intptr_t) {
+  });
+  run_init(IDD_DETECTION, [](Window dlg) {
     EXPECT_FALSE(is_visible(dlg, IDC_CONNECTION_HELP));
     EXPECT_EQ(text(dlg, IDC_CONNECTION_HELP), "Connection Help...");
-    end_dialog(dlg, 1);
-  };
-  run_dialog(IDD_DETECTION, no_window, proc);
-
-  proc.init = [&](Window dlg, std::intptr_t) {
+  });
+  run_init(IDD_PRODUCTION_TEST, [](Window dlg) {
     EXPECT_EQ(caption(dlg), "Dialog");
     EXPECT_EQ(text(dlg, IDC_TEST_FIELD1), "RSDA1");
     EXPECT_EQ(text(dlg, IDC_TEST_FIELD4), "V000001");
-    end_dialog(dlg, 1);
-  };
-  run_dialog(IDD_PRODUCTION_TEST, no_window, proc);
+  });
 }
 
 TEST_F(HeadlessHost, ComboEditingFollowsWin32Rules) {
-  DialogProc proc;
-  proc.init = [&](Window dlg, std::intptr_t) {
+  run_init(IDD_MAIN, [](Window dlg) {
     const int id = IDC_BOOT_FILE;  // unsorted drop-down
     set_text(dlg, id, "eboot.bin");
     EXPECT_EQ(combo_add(dlg, id, "b.bin"), 0);
@@ -164,10 +158,7 @@ TEST_F(HeadlessHost, ComboEditingFollowsWin32Rules) {
     EXPECT_EQ(combo_selection(dlg, id), -1);
     combo_insert(dlg, id, 0, "a.bin");
     combo_select(dlg, id, 0);
-    EXPECT_EQ(combo_item(dlg, id, 0), "a.bin");
-    EXPECT_EQ(combo_item(dlg, id, 1), "c.bin");
-    EXPECT_EQ(combo_item(dlg, id, 2), "b.bin");
-    EXPECT_EQ(combo_count(dlg, id), 3);
+    EXPECT_EQ(combo_items(dlg, id), (std::vector<std::string>{"a.bin", "c.bin", "b.bin"}));
     combo_delete(dlg, id, 99);  // out of range: no effect
     EXPECT_EQ(combo_count(dlg, id), 3);
     combo_select(dlg, id, -1);
@@ -182,17 +173,14 @@ TEST_F(HeadlessHost, ComboEditingFollowsWin32Rules) {
     EXPECT_EQ(list_item(dlg, IDC_DEVICE_DETAILS, 1), "line 2");
     list_reset(dlg, IDC_DEVICE_DETAILS);
     EXPECT_EQ(list_count(dlg, IDC_DEVICE_DETAILS), 0);
-    end_dialog(dlg, 1);
-  };
-  run_dialog(IDD_MAIN, no_window, proc);
+  });
 }
 
 TEST_F(HeadlessHost, ControlStateAndEvents) {
-  DialogProc proc;
   std::array<std::uint8_t, 512> cells{};
   cells[0] = 1;
   cells[511] = 3;
-  proc.init = [&](Window dlg, std::intptr_t) {
+  const Window dlg = run_init(IDD_MAIN, [&](Window dlg) {
     check_radio(dlg, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_ETHERNET);
     EXPECT_TRUE(is_checked(dlg, IDC_IMAGE_ETHERNET));
     check_radio(dlg, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_SERIAL);
@@ -217,11 +205,7 @@ TEST_F(HeadlessHost, ControlStateAndEvents) {
     EXPECT_EQ(text(dlg, 4001), "abcd");
     set_caption(dlg, "Quintar Loader 3. 3");
     paint_flash_map(dlg, 1025, cells);
-    end_dialog(dlg, 1);
-  };
-  Window dlg = no_window;
-  proc.destroy = [&](Window d) { dlg = d; };
-  run_dialog(IDD_MAIN, no_window, proc);
+  });
   // State of a closed dialog stays readable, but it takes no more changes.
   EXPECT_EQ(text(dlg, 4001), "abcd");
   set_text(dlg, 4001, "late");
@@ -313,46 +297,36 @@ TEST_F(HeadlessHost, SendFromOwnThreadCallsDirectly) {
   EXPECT_EQ(max_depth, 2);  // 51 ran inside 50, not through the queue
 }
 
-TEST_F(HeadlessHost, SendToEndedDialogDoesNothing) {
+TEST_F(HeadlessHost, SendsToAnEndedDialogRunNothingAndReturn) {
+  // A worker's send is queued while the dialog's thread is busy; the dialog then ends without
+  // pumping again. The sender must come back, and its command must not run; nor must any
+  // command sent or posted to the dialog once it has ended.
   std::atomic<int> calls{0};
+  std::atomic<int> queued{0};
   Window dlg = no_window;
+  threads::Thread worker;
   DialogProc proc;
   proc.init = [&](Window d, std::intptr_t) {
     dlg = d;
+    worker = threads::Thread::start([&, d] {
+      queued = 1;
+      send_command(d, Command{60, 0, 0, {}});
+    });
+    // Give the worker time to queue its send while this thread does not pump.
+    while (!queued.load()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     end_dialog(d, 1);
     send_command(d, Command{77, 0, 0, {}});  // ended already: dropped
     post_command(d, Command{78, 0, 0, {}});
   };
   proc.command = [&](Window, const Command&) { ++calls; };
   run_dialog(IDD_ABOUT, no_window, proc);
+  EXPECT_TRUE(worker.wait(long_wait_ms));
   // After the end, from another thread: returns at once without a handler.
   auto t = threads::Thread::start([&] { send_command(dlg, Command{79, 0, 0, {}}); });
   ASSERT_TRUE(t.wait(long_wait_ms));
   send_command(0xDEAD0, Command{1, 0, 0, {}});  // never a window
   end_dialog(0xDEAD0, 1);
-  EXPECT_EQ(calls.load(), 0);
-}
-
-TEST_F(HeadlessHost, SenderIsReleasedWhenDialogEndsBeforeHandling) {
-  // A worker's send is queued while the dialog's thread is busy; the dialog then ends without
-  // pumping again. The sender must come back, and its command must not run.
-  std::atomic<int> calls{0};
-  std::atomic<int> queued{0};
-  DialogProc proc;
-  threads::Thread worker;
-  proc.init = [&](Window dlg, std::intptr_t) {
-    worker = threads::Thread::start([&, dlg] {
-      queued = 1;
-      send_command(dlg, Command{60, 0, 0, {}});
-    });
-    // Give the worker time to queue its send while this thread does not pump.
-    while (!queued.load()) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    end_dialog(dlg, 1);
-  };
-  proc.command = [&](Window, const Command&) { ++calls; };
-  run_dialog(IDD_ABOUT, no_window, proc);
-  EXPECT_TRUE(worker.wait(long_wait_ms));
   EXPECT_EQ(calls.load(), 0);
 }
 
@@ -408,7 +382,7 @@ TEST_F(HeadlessHost, ManyWorkersSettingStateWhileCommandsFlow) {
   EXPECT_EQ(commands.load(), workers * rounds);
 }
 
-TEST_F(HeadlessHost, MessageBoxesAreAnswered) {
+TEST_F(HeadlessHost, MessageBoxesAndFileRequestsAreAnswered) {
   // Defaults: Yes/No questions get No, everything else OK.
   EXPECT_EQ(message_box(no_window, "q?", "Warning", MB_YESNO | MB_ICONQUESTION), IDNO);
   EXPECT_EQ(message_box(no_window, "fine", "Info", MB_OK), IDOK);
@@ -427,9 +401,8 @@ TEST_F(HeadlessHost, MessageBoxesAreAnswered) {
   EXPECT_EQ(boxes[2].caption, "WARNING");
   EXPECT_EQ(boxes[2].value, MB_YESNO);
   EXPECT_EQ(boxes[2].result, IDYES);
-}
 
-TEST_F(HeadlessHost, FileRequestsUseThePicker) {
+  // File requests use the picker.
   const std::pair<std::string, std::string> filters[] = {{"WinCE Images", "*.bin"},
                                                          {"All Files", "*.*"}};
   std::string path = "nk.bin";
@@ -444,12 +417,12 @@ TEST_F(HeadlessHost, FileRequestsUseThePicker) {
   path = "cancel";
   EXPECT_FALSE(open_file(no_window, path, "t", filters));
   EXPECT_EQ(path, "cancel");
-}
 
-TEST_F(HeadlessHost, UnsubscribedObserversHearNothing) {
+  // An observer that unsubscribed hears nothing more.
+  const std::size_t heard = events().size();
   headless::unsubscribe(token_);
-  EXPECT_EQ(message_box(no_window, "x", "y", MB_OK), IDOK);
-  EXPECT_TRUE(events().empty());
+  EXPECT_EQ(message_box(no_window, "x", "y", MB_OK), IDCANCEL);  // the answerer above
+  EXPECT_EQ(events().size(), heard);
 }
 
 }  // namespace

@@ -2,14 +2,10 @@
 // writes, what it leaves to other runs, how a failed save is told, and values out of range.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -22,47 +18,46 @@
 #include "platform/settings_store.h"
 #include "platform/ui_headless.h"
 #include "resources/resource.h"
+#include "tests/support/settings_checks.h"
 
 namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
+using test::dword_of;
+using test::stderr_of;
 
-// A memory store whose writes of the named values fail, as a registry value can.
+// A memory store whose writes of one value fail, as a registry value can.
 class FailingStore final : public settings::Store {
  public:
-  explicit FailingStore(std::set<std::string> failing) : failing_(std::move(failing)) {}
+  explicit FailingStore(std::string failing) : failing_(std::move(failing)) {}
   std::unique_ptr<settings::Key> open(std::string_view subkey) override {
     auto inner = memory_->open(subkey);
-    if (!inner) return nullptr;
-    return std::make_unique<FailingKey>(std::move(inner), failing_);
+    return inner ? std::make_unique<FailingKey>(std::move(inner), failing_) : nullptr;
   }
 
  private:
-  class FailingKey final : public settings::Key {
-   public:
-    FailingKey(std::unique_ptr<settings::Key> inner, const std::set<std::string>& failing)
-        : inner_(std::move(inner)), failing_(failing) {}
+  struct FailingKey final : settings::Key {
+    FailingKey(std::unique_ptr<settings::Key> inner, std::string failing)
+        : inner(std::move(inner)), failing(std::move(failing)) {}
     bool read_dword(std::string_view name, std::uint32_t& value) override {
-      return inner_->read_dword(name, value);
+      return inner->read_dword(name, value);
     }
     bool read_string(std::string_view name, std::string& value, std::size_t capacity) override {
-      return inner_->read_string(name, value, capacity);
+      return inner->read_string(name, value, capacity);
     }
     bool write_dword(std::string_view name, std::uint32_t value) override {
-      return !failing_.count(std::string(name)) && inner_->write_dword(name, value);
+      return name != failing && inner->write_dword(name, value);
     }
     bool write_string(std::string_view name, std::string_view value) override {
-      return !failing_.count(std::string(name)) && inner_->write_string(name, value);
+      return name != failing && inner->write_string(name, value);
     }
-
-   private:
-    std::unique_ptr<settings::Key> inner_;
-    const std::set<std::string>& failing_;
+    std::unique_ptr<settings::Key> inner;
+    std::string failing;
   };
 
   std::unique_ptr<settings::Store> memory_ = settings::make_memory_store();
-  std::set<std::string> failing_;
+  std::string failing_;
 };
 
 class SettingsRun : public ::testing::Test {
@@ -102,13 +97,8 @@ class SettingsRun : public ::testing::Test {
     worker.join();
   }
 
-  std::string read_file() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  void write_file(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
+  std::string read_file() const { return test::read_text(path_); }
+  void write_file(const std::string& text) const { test::write_text(path_, text); }
 
   fs::path dir_;
   std::string path_;
@@ -166,26 +156,23 @@ TEST_F(SettingsRun, AChangeMadeByAnotherRunMeanwhileIsNotUndone) {
 }
 
 TEST_F(SettingsRun, EachGroupStopsAtItsOwnFirstFailure) {
-  settings::use_store(std::make_shared<FailingStore>(std::set<std::string>{"BootloaderIP"}));
-  testing::internal::CaptureStderr();
-  run([](ui::Window) {
-    fix_ip = 1;
-    fixed_ip = 0x0A000001;
-    fast_boot = 1;
-    rom_offset_enable = 1;
-    rom_offset = 0x80001000;
+  settings::use_store(std::make_shared<FailingStore>("BootloaderIP"));
+  const std::string err = stderr_of([] {
+    run([](ui::Window) {
+      fix_ip = 1;
+      fixed_ip = 0x0A000001;
+      fast_boot = 1;
+      rom_offset_enable = 1;
+      rom_offset = 0x80001000;
+    });
   });
-  const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(settings_save_failed());
   EXPECT_NE(err.find("\"BootloaderIP\" could not be written"), std::string::npos) << err;
   auto key = settings::open_key(settings::main_key);
-  std::uint32_t n = 0;
-  EXPECT_TRUE(key->read_dword("BootloaderFixIP", n));
-  EXPECT_FALSE(key->read_dword("BootloaderFastBoot", n));   // after the failure in its group
-  EXPECT_TRUE(key->read_dword("ImageROMOffsetEnable", n));  // the image group is saved all the same
-  EXPECT_EQ(n, 1u);
-  EXPECT_TRUE(key->read_dword("ImageROMOffset", n));
-  EXPECT_EQ(n, 0x80001000u);
+  EXPECT_EQ(dword_of(*key, "BootloaderFixIP"), 1u);
+  EXPECT_EQ(dword_of(*key, "BootloaderFastBoot"), std::nullopt);  // after the failure in its group
+  EXPECT_EQ(dword_of(*key, "ImageROMOffsetEnable"), 1u);  // the image group is saved all the same
+  EXPECT_EQ(dword_of(*key, "ImageROMOffset"), 0x80001000u);
 }
 
 TEST_F(SettingsRun, AnInterfaceOutOfRangeIsReportedOnceAndTheDefaultApplies) {
@@ -193,10 +180,9 @@ TEST_F(SettingsRun, AnInterfaceOutOfRangeIsReportedOnceAndTheDefaultApplies) {
     write_file(std::string("[\"Software\\\\Belvona\\\\DividezUrirer\"]\nJTAGInterface = ") + value +
                "\n");
     settings::use_file_store(path_);
-    testing::internal::CaptureStderr();
-    run([](ui::Window) { EXPECT_EQ(jtag_interface, 5u); });
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << value << ": " << err;
+    const std::string err =
+        stderr_of([] { run([](ui::Window) { EXPECT_EQ(jtag_interface, 5u); }); });
+    EXPECT_EQ(test::line_count(err), 1) << value << ": " << err;
     EXPECT_NE(err.find("JTAGInterface"), std::string::npos) << err;
   }
 }
@@ -233,14 +219,14 @@ TEST_F(SettingsRun, ANonUtf8ModuleNameDoesNotSpoilTheNextStart) {
   const std::string module = "PXA\xFF\xFE-7";
   run([&](ui::Window) { take_announcement(bootme_info_named(module)); });
   reset_device_list_state();
-  testing::internal::CaptureStderr();
-  settings::use_file_store(path_);
-  run([&](ui::Window) {
-    EXPECT_EQ(selected_device(), module);
-    DeviceRecord record;
-    EXPECT_TRUE(find_device(module, record));
+  const std::string err = stderr_of([&] {
+    settings::use_file_store(path_);
+    run([&](ui::Window) {
+      EXPECT_EQ(selected_device(), module);
+      DeviceRecord record;
+      EXPECT_TRUE(find_device(module, record));
+    });
   });
-  const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(err.empty()) << err;
   EXPECT_FALSE(fs::exists(path_ + ".corrupt"));
 }

@@ -139,7 +139,7 @@ TEST_F(NandModel, LargePageProgramReadEraseWithSpareAndStatus) {
   EXPECT_FALSE(chip.page_stored(70));
 }
 
-TEST_F(NandModel, SmallPagePointersAndFactoryMarks) {
+TEST_F(NandModel, SmallPagePointersFactoryMarksAndPartialProgramCount) {
   NandArray a;
   NandChip& chip = a.add(nand_samsung_75, 0, 0);
   chip.mark_bad(3);
@@ -167,6 +167,31 @@ TEST_F(NandModel, SmallPagePointersAndFactoryMarks) {
   std::vector<std::uint8_t> page(528);
   chip.read_page(96, page.data());
   EXPECT_EQ(page[512 + 5], 0x00);
+
+  // Two programs per page of block 0 until it is erased.
+  const auto program = [&](std::uint8_t column, std::uint8_t value) {
+    command(a, 0x00);
+    command(a, 0x80);
+    addresses(a, {column, 1, 0});
+    cycle(a, false, false, value);
+    return confirm(a, 0x10) & 0x01;
+  };
+  EXPECT_EQ(program(0, 0x11), 0u);
+  EXPECT_EQ(program(1, 0x22), 0u);
+  EXPECT_EQ(program(2, 0x33), 1u);  // the third is refused
+  EXPECT_EQ(chip.page_programs(1), 3u);
+  EXPECT_EQ(chip.program_count_errors(), 1u);
+  chip.read_page(1, page.data());
+  EXPECT_EQ(page[0], 0x11);
+  EXPECT_EQ(page[1], 0x22);
+  EXPECT_EQ(page[2], 0xFF);
+  // An erase of the block starts the count again.
+  command(a, 0x60);
+  addresses(a, {0, 0});
+  command(a, 0xD0);
+  wait_ready(a);
+  EXPECT_EQ(chip.page_programs(1), 0u);
+  EXPECT_EQ(program(2, 0x33), 0u);
 }
 
 TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
@@ -210,35 +235,6 @@ TEST_F(NandModel, AddressBitsTheChipDoesNotHaveAreRefused) {
   cycle(s, false, false, 0x00);
   EXPECT_EQ(confirm(s, 0x10) & 0x01, 0x01u);
   EXPECT_EQ(small.address_errors(), 1u);
-}
-
-TEST_F(NandModel, PartialProgramCountPerPageUntilErased) {
-  NandArray a;
-  NandChip& chip = a.add(nand_samsung_75, 0, 0);  // two programs per page
-  const auto program = [&](std::uint8_t column, std::uint8_t value) {
-    command(a, 0x00);
-    command(a, 0x80);
-    addresses(a, {column, 1, 0});
-    cycle(a, false, false, value);
-    return confirm(a, 0x10) & 0x01;
-  };
-  EXPECT_EQ(program(0, 0x11), 0u);
-  EXPECT_EQ(program(1, 0x22), 0u);
-  EXPECT_EQ(program(2, 0x33), 1u);  // the third is refused
-  EXPECT_EQ(chip.page_programs(1), 3u);
-  EXPECT_EQ(chip.program_count_errors(), 1u);
-  std::vector<std::uint8_t> page(528);
-  chip.read_page(1, page.data());
-  EXPECT_EQ(page[0], 0x11);
-  EXPECT_EQ(page[1], 0x22);
-  EXPECT_EQ(page[2], 0xFF);
-  // An erase of the block starts the count again.
-  command(a, 0x60);
-  addresses(a, {0, 0});
-  command(a, 0xD0);
-  wait_ready(a);
-  EXPECT_EQ(chip.page_programs(1), 0u);
-  EXPECT_EQ(program(2, 0x33), 0u);
 }
 
 TEST_F(NandModel, InjectedFaultsAndChipSelects) {

@@ -105,25 +105,24 @@ TEST_F(StrataModel, BufferedProgramOnlyClearsBitsAndHonoursTheBufferSize) {
   EXPECT_EQ(bank.program_word_counts(), (std::vector<std::uint32_t>{2, 1, 16}));
 }
 
-TEST_F(StrataModel, EraseTakesItsTimeOnTheVirtualClock) {
-  StrataBank bank(strata_p30b_128, 1, 0);
-  buffer_program(bank, 0x20000, {0x0000});
-  writes(bank, 0x20000, {0x20, 0xD0});
-  EXPECT_EQ(read(bank, 0x20000) & 0x80, 0u);  // busy
-  clock::sleep_ms(799);
-  EXPECT_EQ(read(bank, 0x20000) & 0x80, 0u);
-  clock::sleep_ms(2);
-  EXPECT_EQ(read(bank, 0x20000), 0x80u);
-  write(bank, 0, 0xFF);
-  EXPECT_EQ(read(bank, 0x20000), 0xFFFFu);
-  // Parameter blocks at the bottom: 32 KiB each.
-  EXPECT_EQ(bank.block_size(0x7FFE), 0x8000u);
-  EXPECT_EQ(bank.block_start(0x18000), 0x18000u);
-  EXPECT_EQ(bank.block_size(0x20000), 0x20000u);
-}
-
-TEST_F(StrataModel, LockBitsPerBlockAndTheJ3ClearAll) {
+TEST_F(StrataModel, EraseTimeLockBitsPerBlockAndTheJ3ClearAll) {
   StrataBank p30(strata_p30b_128, 1, 0);
+  // An erase takes its time on the virtual clock.
+  buffer_program(p30, 0x20000, {0x0000});
+  writes(p30, 0x20000, {0x20, 0xD0});
+  EXPECT_EQ(read(p30, 0x20000) & 0x80, 0u);  // busy
+  clock::sleep_ms(799);
+  EXPECT_EQ(read(p30, 0x20000) & 0x80, 0u);
+  clock::sleep_ms(2);
+  EXPECT_EQ(read(p30, 0x20000), 0x80u);
+  write(p30, 0, 0xFF);
+  EXPECT_EQ(read(p30, 0x20000), 0xFFFFu);
+  // Parameter blocks at the bottom: 32 KiB each.
+  EXPECT_EQ(p30.block_size(0x7FFE), 0x8000u);
+  EXPECT_EQ(p30.block_start(0x18000), 0x18000u);
+  EXPECT_EQ(p30.block_size(0x20000), 0x20000u);
+
+  // Lock bits.
   p30.lock_block(0x40000, true);
   write(p30, 0x40000, 0x90);
   EXPECT_EQ(read(p30, 0x40000 + 4), 1u);
