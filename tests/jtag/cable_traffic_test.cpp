@@ -92,6 +92,7 @@ TEST_F(CableTraffic, TapResetsAndResetLines) {
   EXPECT_EQ(wiggler_ctrl, 0x10);
 
   use_kind(2);
+  port.log.clear();
   const std::uint32_t t0 = clock::tick_ms();
   EXPECT_EQ(jtag_reset_tap(1), 1);
   EXPECT_EQ(clock::tick_ms() - t0, 2u);
