@@ -1,5 +1,6 @@
 # Checks the help pages: links between them, the help project's lists, and the compiled help
 # file's topics. cmake -DPAGES=help/html [-DCHM=DividezUrirer.chm] -P check_pages.cmake
+cmake_minimum_required(VERSION 3.25)
 file(GLOB _pages RELATIVE ${PAGES} ${PAGES}/*.htm)
 file(READ ${PAGES}/DividezUrirer.hhp _hhp)
 file(READ ${PAGES}/DividezUrirer.hhc _hhc)
@@ -32,8 +33,8 @@ if(CHM)
   if(NOT EXISTS ${CHM})
     string(APPEND _errors "${CHM} was not built\n")
   else()
-    file(READ ${CHM} _head LIMIT 4)
-    if(NOT _head STREQUAL "ITSF")
+    file(READ ${CHM} _head LIMIT 4 HEX)
+    if(NOT _head STREQUAL "49545346")  # "ITSF"
       string(APPEND _errors "${CHM} is not a compiled help file\n")
     endif()
     # The directory of a compiled help file names each file as "/name".

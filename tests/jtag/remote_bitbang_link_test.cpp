@@ -6,8 +6,6 @@
 #include <atomic>
 #include <thread>
 
-#include "bscan/cpu.h"
-#include "state/process_state.h"
 #include "platform/net.h"
 #include "platform/tcp.h"
 #include "sim/remote_bitbang.h"
@@ -76,15 +74,16 @@ TEST(RemoteBitbangLink, IdentifiesAndShiftsThroughARealServer) {
   port_io::set_port_override("remote:127.0.0.1:" + std::to_string(server.port()));
   ASSERT_EQ(jtag_open_cable(), 1);
   ASSERT_EQ(jtag_reset_tap(1), 1);
-  target_description_clear();
-  ASSERT_EQ(cpu_identify(), 1u);
-  EXPECT_EQ(cpu_type, 2u);
-  EXPECT_EQ(jtag_ir_length, 7u);
-  EXPECT_EQ(target_description(), "Intel PXA270  Stepping B0\r\n");
-
-  // IDCODE read with plain scans.
-  jtag_load_ir(0x7E);
+  // Test-Logic-Reset selected the identification register.
   std::uint32_t idcode = 0;
+  jtag_scan_dr(nullptr, &idcode, 32);
+  EXPECT_EQ(idcode, 0x29265013u);
+
+  // An instruction scan, then IDCODE read again. (Every TDO bit is one round trip, which Wine
+  // makes slow: the whole identification runs over this link in the Linux-only test.)
+  jtag_ir_length = 7;
+  jtag_load_ir(0x7E);
+  idcode = 0;
   jtag_scan_dr(nullptr, &idcode, 32);
   EXPECT_EQ(idcode, 0x29265013u);
 
@@ -97,7 +96,7 @@ TEST(RemoteBitbangLink, IdentifiesAndShiftsThroughARealServer) {
   const std::uint64_t out = captured[0] | static_cast<std::uint64_t>(captured[1]) << 32;
   EXPECT_EQ(out, (in << 1) & 0xFFFFFFFFFFull);
   EXPECT_EQ(jtag_close_cable(), 1);
-  EXPECT_GT(server.requests(), 1000u);
+  EXPECT_GT(server.requests(), 300u);
   EXPECT_TRUE(boxes.boxes.empty());
 
   // The server has gone: opening fails and says so once.
