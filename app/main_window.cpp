@@ -15,6 +15,7 @@
 #include "ethernet/device_list.h"
 #include "image/bin_image.h"
 #include "platform/files.h"
+#include "platform/help.h"
 #include "platform/settings.h"
 #include "resources/resource.h"
 
@@ -234,7 +235,16 @@ void on_command(ui::Window dlg, const ui::Command& command) {
     case ID_HELP_ABOUT:
       run_about_dialog(dlg);
       break;
-    default:  // Help contents, search and index carry no action
+    case ID_HELP_CONTENTS:
+      help::html_help(dlg, help::help_file, help::HH_DISPLAY_TOC, 0);
+      break;
+    case ID_HELP_INDEX:
+      help::html_help(dlg, help::help_file, help::HH_DISPLAY_INDEX, 0);
+      break;
+    case ID_HELP_SEARCH:
+      help::html_help(dlg, help::help_file, help::HH_DISPLAY_SEARCH, 0);
+      break;
+    default:
       break;
   }
 }

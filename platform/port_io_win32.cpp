@@ -71,12 +71,6 @@ std::unique_ptr<Backend> open_hardware_port(const std::string& name, std::uint16
   return std::make_unique<DirectPort>();
 }
 
-std::unique_ptr<Backend> open_remote_bitbang(std::string_view, std::uint16_t, const CableWiring&,
-                                             std::string& reason) {
-  reason = "remote_bitbang ports are not supported on Windows";
-  return nullptr;
-}
-
 int port_driver_install(const char* service_name, const char* driver_path) {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager != nullptr) {

@@ -66,7 +66,8 @@ std::string global_footer() {
          "Ctrl-C during detection or a download presses Abort; a second Ctrl-C ends at once (a\n"
          "simulated module still keeps what its flash holds in its flash file).\n"
          "The connection help topics are HTML Help, which exists only on Windows: here the help\n"
-         "command of the detection dialog does nothing visible.\n"
+         "command of the detection dialog does nothing visible; 'dividezurirer help' shows where\n"
+         "the same pages are and 'help --open' opens them in the browser.\n"
          "Simulated modules (--target sim:MODEL[,flash=FILE] for JTAG models):\n" +
          simulated_models_help() +
          "Examples:\n"
@@ -88,6 +89,7 @@ void add_commands(CLI::App& app, dz::cli::Globals& globals) {
   add_jtag_command(app, globals);
   add_serial_command(app, globals);
   add_devices_command(app, globals);
+  add_help_command(app, globals);
 }
 
 // CLI11 would only say that an argument was not expected; name the command instead. True when
@@ -98,7 +100,7 @@ bool refuse_unknown_command(CLI::App& app, int argc, char** argv) {
   if (command.empty() || !known.empty()) return false;
   std::fprintf(stderr,
                "dividezurirer: unknown command '%s'; the commands are info, bootloader, image, "
-               "options, jtag, serial and devices (see --help).\n",
+               "options, jtag, serial, devices and help (see --help).\n",
                command.c_str());
   return true;
 }

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "download/job.h"
 #include "ethernet/device_list.h"
+#include "platform/help.h"
 #include "tests/app/shell_fixture.h"
 
 namespace dz::testing {
@@ -173,17 +174,12 @@ TEST_F(ShellTest, AWholeJobRunsThroughTheChosenInterface) {
   EXPECT_THAT(calls, ::testing::Not(::testing::Contains("open 0")));
 }
 
-TEST_F(ShellTest, InterfaceSettingsButtonsCallTheRightRecordAndHelpDoesNothing) {
+TEST_F(ShellTest, InterfaceSettingsButtonsCallTheRightRecord) {
   with_main([&](ui::Window main) {
     command(main, IDC_BOOT_INTERFACE_SETTINGS);
     command(main, IDC_IMAGE_INTERFACE_SETTINGS);  // Ethernet checked
     ui::check_radio(main, IDC_IMAGE_JTAG, IDC_IMAGE_ETHERNET, IDC_IMAGE_SERIAL);
     command(main, IDC_IMAGE_INTERFACE_SETTINGS);
-    // The help commands do nothing and the window stays open.
-    command(main, ID_HELP_CONTENTS);
-    command(main, ID_HELP_SEARCH);
-    command(main, ID_HELP_INDEX);
-    EXPECT_TRUE(ui::is_open(main));
   });
   std::vector<std::string> dialogs;
   for (const auto& call : shell_calls())
@@ -215,6 +211,40 @@ TEST_F(ShellTest, ExitCommandSavesLikeClosing) {
   worker.join();
   EXPECT_EQ(stored_text("Image0"), "y.bin");
   EXPECT_EQ(stored_text("Image1"), "x.bin");
+}
+
+TEST_F(ShellTest, HelpCommandsOpenTheHelpFileAndTheWindowStaysOpen) {
+  struct Call {
+    ui::Window owner;
+    std::string file;
+    unsigned command;
+    std::uintptr_t data;
+  };
+  std::vector<Call> calls;
+  help::set_handler(
+      [&](ui::Window owner, const std::string& file, unsigned what, std::uintptr_t data) {
+        calls.push_back({owner, file, what, data});
+        return std::intptr_t{0};  // no viewer: nothing visible happens
+      });
+  ui::Window shown = ui::no_window;
+  with_main([&](ui::Window main) {
+    shown = main;
+    command(main, ID_HELP_CONTENTS);
+    command(main, ID_HELP_SEARCH);
+    command(main, ID_HELP_INDEX);
+    EXPECT_TRUE(ui::is_open(main));
+  });
+  help::set_handler(nullptr);
+  ASSERT_EQ(calls.size(), 3u);
+  const unsigned expected[] = {help::HH_DISPLAY_TOC, help::HH_DISPLAY_SEARCH,
+                               help::HH_DISPLAY_INDEX};
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].owner, shown);
+    EXPECT_EQ(calls[i].file, "DividezUrirer.chm");
+    EXPECT_EQ(calls[i].command, expected[i]);
+    EXPECT_EQ(calls[i].data, 0u);
+  }
+  EXPECT_TRUE(boxes().empty());
 }
 
 TEST_F(ShellTest, ProductionTestIsRefusedUntilBuilt) {
