@@ -447,8 +447,13 @@ Library* library() {
 }
 
 bool library_available(std::string& reason) {
-  if (simulated != nullptr) return true;
-  return platform_library_available(reason);
+  if (simulated == nullptr) return platform_library_available(reason);
+  UsbDevice found[4];
+  char error[160] = {};
+  const int n = simulated->find_devices(found, 4, error, sizeof error);
+  if (n > 0) return true;
+  reason = n < 0 ? error : "no supported USB JTAG adapter is connected";
+  return false;
 }
 
 }  // namespace dz::ftdi

@@ -152,8 +152,9 @@ Bus* system_bus();
 // The library in use: the simulated bus's, else the platform's (Windows: "FTCJTAG.dll"; Linux:
 // libftdi). nullptr when it cannot be loaded.
 Library* library();
-// True when library() can be had and, where the platform decides USB access per device (Linux),
-// a connected adapter can actually be opened. `reason` says why not.
+// True when library() can be had and, where the platform grants USB access per device (Linux,
+// and the simulated bus), a supported adapter is connected and can be opened. `reason` says why
+// not.
 bool library_available(std::string& reason);
 
 // An entry point of the loaded adapter library by name (Windows; nullptr elsewhere or when

@@ -158,7 +158,11 @@ bool platform_library_available(std::string& reason) {
     reason = error;
     return false;
   }
-  // A connected adapter must be usable, not only listed: try it.
+  // USB access is granted per device: only a connected adapter that opens shows that it works.
+  if (n == 0) {
+    reason = "no supported USB JTAG adapter is connected";
+    return false;
+  }
   for (int i = 0; i < n; ++i) {
     auto channel = the_bus().open(found[i], 2, error, sizeof error);
     if (!channel) {

@@ -258,3 +258,16 @@ TEST_F(UsbTest, MpsseEngineAnswersAsTheChipDoes) {
 
 }  // namespace
 }  // namespace dz::testing
+
+namespace dz::testing {
+namespace {
+
+TEST_F(UsbTest, LibraryIsAvailableOnlyWithAUsableAdapter) {
+  sim::FtdiAdapterSim& adapter = plug("olimex-arm-usb-ocd");
+  EXPECT_EQ(usb_library_available(), 1);
+  adapter.set_plugged(0);
+  EXPECT_EQ(usb_library_available(), 0);
+}
+
+}  // namespace
+}  // namespace dz::testing
