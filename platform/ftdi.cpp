@@ -410,6 +410,8 @@ class MpsseLibrary final : public Library {
 };
 
 Bus* simulated = nullptr;
+// The MPSSE library over the simulated bus; it goes with its bus (and closes what it had open).
+std::unique_ptr<Library> simulated_lib;
 
 }  // namespace
 
@@ -418,7 +420,10 @@ std::unique_ptr<Library> make_mpsse_library(Bus& bus) {
 }
 
 void set_simulated_bus(Bus* bus) {
+  if (bus == simulated) return;
+  simulated_lib.reset();
   simulated = bus;
+  if (bus != nullptr) simulated_lib = make_mpsse_library(*bus);
 }
 Bus* simulated_bus() {
   return simulated;
@@ -428,21 +433,9 @@ Bus* simulated_bus() {
 Library* platform_library();
 bool platform_library_available(std::string& reason);
 
-namespace {
-// The MPSSE library over the simulated bus, rebuilt when another bus is installed.
-Library* simulated_library() {
-  static Bus* built_for = nullptr;
-  static std::unique_ptr<Library> lib;
-  if (built_for != simulated || !lib) {
-    lib = make_mpsse_library(*simulated);
-    built_for = simulated;
-  }
-  return lib.get();
-}
-}  // namespace
 
 Library* library() {
-  if (simulated != nullptr) return simulated_library();
+  if (simulated != nullptr) return simulated_lib.get();
   return platform_library();
 }
 

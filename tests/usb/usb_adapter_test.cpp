@@ -1,5 +1,6 @@
 // The cable layer's USB branch over the simulated FTDI adapter: opening and naming, the queue and
 // its flush limit, the order on the wire, the clock divisor and the reset outputs.
+#include <ostream>
 #include <vector>
 
 #include "bscan/cpu.h"
@@ -19,6 +20,10 @@ struct NameCase {
   std::uint32_t kind_after;
   const char* upper;
 };
+
+std::ostream& operator<<(std::ostream& out, const NameCase& c) {
+  return out << '"' << c.product << "\" kind " << c.kind_before << " -> " << c.kind_after;
+}
 
 class UsbNames : public UsbTest, public ::testing::WithParamInterface<NameCase> {};
 
@@ -195,6 +200,10 @@ struct ResetCase {
   bool trst_seen, srst_seen;
 };
 
+std::ostream& operator<<(std::ostream& out, const ResetCase& c) {
+  return out << c.adapter << " trst=" << c.trst << " srst=" << c.srst;
+}
+
 class UsbResetLines : public UsbTest, public ::testing::WithParamInterface<ResetCase> {};
 
 TEST_P(UsbResetLines, PinRecordsDriveTheAdaptersResetOutputs) {
@@ -266,7 +275,8 @@ TEST_F(UsbTest, LibraryIsAvailableOnlyWithAUsableAdapter) {
   sim::FtdiAdapterSim& adapter = plug("olimex-arm-usb-ocd");
   EXPECT_EQ(usb_library_available(), 1);
   adapter.set_plugged(0);
-  EXPECT_EQ(usb_library_available(), 0);
+  // On Windows the library is FTCJTAG.dll, and only whether it loads counts.
+  EXPECT_EQ(usb_library_available(), DZ_USB_STANDIN ? 1 : 0);
 }
 
 }  // namespace

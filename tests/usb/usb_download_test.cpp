@@ -1,6 +1,7 @@
 // Whole JTAG downloads over the simulated USB adapter into a simulated module, flash compared
 // byte for byte (in the Windows build through the stand-in FTCJTAG.dll).
 #include <algorithm>
+#include <ostream>
 #include <random>
 
 #include "download/interface.h"
@@ -25,6 +26,10 @@ struct DownloadCase {
   std::uint32_t kind_after;
   const char* name;
 };
+
+std::ostream& operator<<(std::ostream& out, const DownloadCase& c) {
+  return out << c.adapter << " at " << c.speed_hz << " Hz";
+}
 
 class UsbDownload : public UsbTest, public ::testing::WithParamInterface<DownloadCase> {};
 
