@@ -433,7 +433,6 @@ Bus* simulated_bus() {
 Library* platform_library();
 bool platform_library_available(std::string& reason);
 
-
 Library* library() {
   if (simulated != nullptr) return simulated_lib.get();
   return platform_library();
