@@ -6,6 +6,7 @@
 #include "jtag/usb_adapter.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/ftdi.h"
 #include "platform/port_io.h"
 
 namespace dz {
@@ -155,14 +156,14 @@ int jtag_reset_tap(int pulse) {
 }
 
 namespace {
-// A simulated module has no USB adapter: while one is installed, a USB choice runs on the
-// Belvona parallel cable for as long as the cable is open, and the user's choice is put back at
-// close so that it is what the settings keep.
+// A simulated module without a simulated USB adapter: while one is installed, a USB choice runs
+// on the Belvona parallel cable for as long as the cable is open, and the user's choice is put back
+// at close so that it is what the settings keep.
 std::uint32_t usb_kind_on_hold = 0;
 }  // namespace
 
 int jtag_open_cable(int report) {
-  if (is_usb() && port_io::simulated_port() != nullptr) {
+  if (is_usb() && port_io::simulated_port() != nullptr && ftdi::simulated_bus() == nullptr) {
     usb_kind_on_hold = jtag_interface;
     jtag_interface = adapter_number(AdapterKind::belvona);
     debug_info("simulated module: the USB adapter choice runs on the parallel cable");

@@ -2,7 +2,9 @@
 // flash=FILE keeps the flash contents in a file across runs (created erased when missing),
 // locked=all locks every StrataFlash block (as P30/P33 chips come out of reset), bad=... puts
 // factory bad-block marks on the NAND blocks listed, late=N switches the module on only after the
-// port has been opened N times (as when it is powered while detection already runs).
+// port has been opened N times (as when it is powered while detection already runs),
+// usb=ADAPTER plugs a simulated FTDI USB adapter (olimex-arm-usb-ocd, olimex-arm-usb-ocd-h,
+// jtagkey, jtagkey-2, jtagkey-2p) into the module for the USB adapter choice.
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +12,8 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/ftdi.h"
+#include "sim/ftdi_adapter.h"
 #include "sim/jtag_module.h"
 #include "sim/targets.h"
 
@@ -19,12 +23,18 @@ namespace {
 
 class JtagSession final : public Session {
  public:
-  JtagSession(std::unique_ptr<JtagModule> module, std::string file)
+  JtagSession(std::unique_ptr<JtagModule> module, std::string file,
+              const ftdi::AdapterModel* usb = nullptr)
       : module_(std::move(module)), file_(std::move(file)) {
     clock::use_virtual_clock();
     module_->install();
+    if (usb) {
+      usb_ = std::make_unique<FtdiAdapterSim>(module_->cpu(), *usb);
+      usb_->install();
+    }
   }
   ~JtagSession() override {
+    usb_.reset();
     module_->uninstall();
     if (!file_.empty()) save(*module_, file_);
     clock::use_real_clock();
@@ -40,6 +50,7 @@ class JtagSession final : public Session {
  private:
   std::unique_ptr<JtagModule> module_;
   std::string file_;
+  std::unique_ptr<FtdiAdapterSim> usb_;
 };
 
 bool load_or_create(JtagModule& module, const std::string& path, std::string& error) {
@@ -68,6 +79,7 @@ std::unique_ptr<Session> attach_named(const char* name, const TargetOptions& opt
   auto module = make_jtag_module(name, error);
   if (!module) return nullptr;
   std::string file;
+  const ftdi::AdapterModel* usb = nullptr;
   for (const auto& [key, value] : options) {
     if (key == "flash") {
       file = value;
@@ -93,14 +105,22 @@ std::unique_ptr<Session> attach_named(const char* name, const TargetOptions& opt
         return nullptr;
       }
       module->port().switch_on_late(opens);
+    } else if (key == "usb") {
+      usb = ftdi::find_adapter_model(value);
+      if (usb == nullptr) {
+        error = "usb=" + value +
+                ": expected olimex-arm-usb-ocd, olimex-arm-usb-ocd-h, jtagkey, jtagkey-2 or "
+                "jtagkey-2p";
+        return nullptr;
+      }
     } else {
-      error =
-          "unknown option " + key + "=" + value + " (flash=FILE, locked=all, bad=B:B..., late=N)";
+      error = "unknown option " + key + "=" + value +
+              " (flash=FILE, locked=all, bad=B:B..., late=N, usb=ADAPTER)";
       return nullptr;
     }
   }
   if (!file.empty() && !load_or_create(*module, file, error)) return nullptr;
-  return std::make_unique<JtagSession>(std::move(module), file);
+  return std::make_unique<JtagSession>(std::move(module), file, usb);
 }
 
 template <std::size_t I>

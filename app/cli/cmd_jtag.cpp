@@ -106,7 +106,11 @@ void add_jtag_command(CLI::App& app, Globals& globals) {
       "  dividezurirer jtag\n"
       "  dividezurirer jtag --adapter wiggler\n"
       "  dividezurirer jtag --adapter usb --speed 6000\n"
-      "  dividezurirer jtag --adapter belvona --port remote:127.0.0.1:3335");
+      "  dividezurirer jtag --adapter belvona --port remote:127.0.0.1:3335\n"
+      "USB adapters (Olimex ARM-USB-OCD/-H, Amontec JTAGkey/-2/-2P) are used through libftdi.\n"
+      "When USB access is refused, install the udev rule shipped with the program\n"
+      "(udev/60-dividezurirer.rules) into /etc/udev/rules.d/, run 'udevadm control --reload'\n"
+      "and 'udevadm trigger', and join the group plugdev.");
   cmd->callback([&globals, choice] {
     globals.exit_status = settings_saved_status(run_jtag(globals, *choice));
   });

@@ -10,8 +10,10 @@
 #include "flash/nand_flash.h"
 #include "flash/strata_flash.h"
 #include "jtag/cable.h"
+#include "jtag/usb_adapter.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/ftdi.h"
 #include "platform/help.h"
 #include "platform/port_io.h"
 #include "platform/settings.h"
@@ -32,6 +34,11 @@ void reset_cable() {
   wiggler_ctrl = 0;
   jtag_ir_length = 0;
   jtag_speed_hz = 0;
+  ftdi::set_simulated_bus(nullptr);
+  usb_handle = 0;
+  usb_hispeed = 0;
+  usb_pending_bits = 0;
+  usb_device_name[0] = '\0';
 }
 
 }  // namespace
