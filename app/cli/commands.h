@@ -34,5 +34,6 @@ void add_options_command(CLI::App& app, Globals& globals);
 void add_jtag_command(CLI::App& app, Globals& globals);
 void add_serial_command(CLI::App& app, Globals& globals);
 void add_devices_command(CLI::App& app, Globals& globals);
+void add_doctor_command(CLI::App& app, Globals& globals);
 
 }  // namespace dz::cli
