@@ -2,6 +2,7 @@
 // USB adapters and UDP port 980 (BOOTME) without root, and for each that is not ready the exact
 // command that makes it so.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -25,7 +26,9 @@ struct DoctorOptions {
 std::string installed_rules(const std::string& program) {
   const auto slash = program.rfind('/');
   if (slash == std::string::npos) return {};
-  return program.substr(0, slash + 1) + DZ_UDEV_RULES_FROM_BIN + "/60-dividezurirer.rules";
+  const std::filesystem::path rules =
+      program.substr(0, slash + 1) + DZ_UDEV_RULES_FROM_BIN + "/60-dividezurirer.rules";
+  return rules.lexically_normal().string();
 }
 
 int run_doctor(const DoctorOptions& options) {

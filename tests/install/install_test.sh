@@ -136,7 +136,7 @@ nfix=$(grep -c '^  fix: ' doctor.txt || true)
 if [ -f "$root/lib/udev/rules.d/60-dividezurirer.rules" ] &&
    [ ! -f /etc/udev/rules.d/60-dividezurirer.rules ] && [ ! -f /lib/udev/rules.d/60-dividezurirer.rules ] &&
    [ ! -f /usr/lib/udev/rules.d/60-dividezurirer.rules ]; then
-  grep -q "sudo install -m 0644 $root/bin/../lib/udev/rules.d/60-dividezurirer.rules" doctor.txt ||
+  grep -q "sudo install -m 0644 $root/lib/udev/rules.d/60-dividezurirer.rules /etc/udev" doctor.txt ||
     fail "doctor does not name the installed rules file"
 fi
 echo "-- doctor reports $(grep -c 'NOT READY$' doctor.txt || true) check(s) not ready, exit status $status"
