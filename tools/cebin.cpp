@@ -239,8 +239,8 @@ void add_sample_command(CLI::App& app, Options& o) {
   sample->add_option("--seed", o.seed, "Seed of the generated data")->check(number_check);
   sample->add_option("--entry", o.entry, "Entry address for the terminator (default: the start)")
       ->check(number_check);
-  sample->footer(
-      "Example:\n  cebin sample nk.bin --start 0x80200000 --length 0x300000 --records 6");
+  sample->footer("Example:\n  " + app.get_name() +
+                 " sample nk.bin --start 0x80200000 --length 0x300000 --records 6");
 }
 
 CLI::App* add_list_command(CLI::App& app, Options& o) {
@@ -291,10 +291,18 @@ std::uint32_t entry_address_of(const std::string& entry, const std::vector<Recor
       ->address;
 }
 
+// The last part of the path the program was started by ("cebin" when there is none).
+std::string program_name(const char* path) {
+  const std::string text = path != nullptr && *path != '\0' ? path : "cebin";
+  return text.substr(text.find_last_of('/') + 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Builds Windows CE .bin images from raw data and lists them.", "cebin"};
+  // Named as it was called: cebin in the build, dividezurirer-cebin once installed.
+  CLI::App app{"Builds Windows CE .bin images from raw data and lists them.",
+               program_name(argc > 0 ? argv[0] : nullptr)};
   app.require_subcommand(1);
   Options o;
   auto* make = add_make_command(app, o);

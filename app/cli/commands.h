@@ -35,5 +35,6 @@ void add_jtag_command(CLI::App& app, Globals& globals);
 void add_serial_command(CLI::App& app, Globals& globals);
 void add_devices_command(CLI::App& app, Globals& globals);
 void add_help_command(CLI::App& app, Globals& globals);
+void add_doctor_command(CLI::App& app, Globals& globals);
 
 }  // namespace dz::cli

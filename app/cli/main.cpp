@@ -90,6 +90,7 @@ void add_commands(CLI::App& app, dz::cli::Globals& globals) {
   add_serial_command(app, globals);
   add_devices_command(app, globals);
   add_help_command(app, globals);
+  add_doctor_command(app, globals);
 }
 
 // CLI11 would only say that an argument was not expected; name the command instead. True when
@@ -100,7 +101,7 @@ bool refuse_unknown_command(CLI::App& app, int argc, char** argv) {
   if (command.empty() || !known.empty()) return false;
   std::fprintf(stderr,
                "dividezurirer: unknown command '%s'; the commands are info, bootloader, image, "
-               "options, jtag, serial, devices and help (see --help).\n",
+               "options, jtag, serial, devices, help and doctor (see --help).\n",
                command.c_str());
   return true;
 }
