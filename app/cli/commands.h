@@ -34,5 +34,7 @@ void add_options_command(CLI::App& app, Globals& globals);
 void add_jtag_command(CLI::App& app, Globals& globals);
 void add_serial_command(CLI::App& app, Globals& globals);
 void add_devices_command(CLI::App& app, Globals& globals);
+void add_test_command(CLI::App& app, Globals& globals);  // test (and -test), cmd_test.cpp
+void add_bbt_command(CLI::App& app, Globals& globals);
 
 }  // namespace dz::cli
