@@ -1,12 +1,15 @@
 // The production test on the command line: `test` (also `-test`) fills the four identification
 // fields and presses "Start Test" in the production test window; `bbt` presses "Dump Bad Block
 // Table" there.
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/cli/commands.h"
 #include "app/cli/script.h"
 #include "app/production_test.h"
+#include "flash/bad_block_table.h"
 #include "resources/resource.h"
 
 namespace dz::cli {
@@ -32,6 +35,18 @@ int run_test(ui::Window dlg, const TestRequest& request) {
   press(dlg, IDC_TEST_START);
   if (interrupts() > 0) return exit_aborted;
   return production_test_result() == 1 ? exit_success : exit_failure;
+}
+
+// The table just shown, one entry a line on standard output (the box shows it as one text).
+void print_bad_block_table() {
+  if ((nand_bbt[0] | (nand_bbt[1] << 8)) != bbt_signature) return;
+  const std::uint32_t count = std::min(bbt_count(), bbt_max_entries);
+  say(std::to_string(count) + " Bad Blocks");
+  for (std::uint32_t i = 0; i < count; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "0x%04x -> 0x%04x", bbt_bad_block(i), bbt_replacement(i));
+    say(line);
+  }
 }
 
 void add_test_options(CLI::App* cmd, TestRequest& request) {
@@ -79,12 +94,14 @@ void add_bbt_command(CLI::App& app, Globals& globals) {
       "  dividezurirer --target sim:production-pxa320,bad=5:9 bbt\n"
       "Exit status: 0 the table was read, 1 the module or its flash did not answer, 3 aborted.");
   cmd->callback([&globals] {
-    globals.exit_status = run_with_dialog(
-        globals, IDD_PRODUCTION_TEST, production_test_dialog_proc(), [](ui::Window dlg) {
-          press(dlg, IDC_TEST_DUMP_BBT);
-          if (interrupts() > 0) return exit_aborted;
-          return bad_block_dump_result() == 1 ? exit_success : exit_failure;
-        });
+    globals.exit_status = run_with_dialog(globals, IDD_PRODUCTION_TEST,
+                                          production_test_dialog_proc(), [](ui::Window dlg) {
+                                            press(dlg, IDC_TEST_DUMP_BBT);
+                                            if (interrupts() > 0) return exit_aborted;
+                                            if (bad_block_dump_result() != 1) return exit_failure;
+                                            print_bad_block_table();
+                                            return exit_success;
+                                          });
   });
 }
 
