@@ -117,6 +117,7 @@ void ProductionConsole::run() {
       last_line = real_ms();
     }
     line_open = open_now;
+    line_open_ = open_now;
     if (reset_watch_ && reset_watch_->opens() != seen_resets_) {
       seen_resets_ = reset_watch_->opens();
       reset_module(line_open);

@@ -60,6 +60,8 @@ class ProductionConsole {
   const std::string& port_name() const { return port_name_; }
   // Everything written to the line since a program last opened it.
   std::string transcript() const;
+  // Whether a program has the line open, as the console last saw it.
+  bool line_open() const { return line_open_.load(); }
   // How many answers (complete "OK"s) went out.
   int answers() const { return answers_.load(); }
 
@@ -83,6 +85,7 @@ class ProductionConsole {
   std::string transcript_;
   std::atomic<int> stopping_{0};
   std::atomic<int> answers_{0};
+  std::atomic<bool> line_open_{false};
 
   // The console thread's own state.
   Phase phase_ = Phase::bootloader;

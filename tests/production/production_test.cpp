@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -142,6 +143,9 @@ TEST_F(ProductionRig, FullRunOnStrataFlashLogsTheConsoleUntilOk) {
     EXPECT_TRUE(ui::is_enabled(dlg, IDC_TEST_START));
     first_log = read_text(initial_log);
     first_transcript = transcript();
+    // The technician starts the next run once the module has seen the line close.
+    for (int i = 0; i < 400 && sim::production_console(*session_)->line_open(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     command(dlg, IDC_TEST_START);
   });
   EXPECT_THAT(results(), ::testing::ElementsAre("Test Successful (information)",
