@@ -2,6 +2,7 @@
 #include "app/startup.h"
 
 #include "app/main_window.h"
+#include "app/production_test.h"
 #include "platform/net.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -10,13 +11,6 @@ namespace dz {
 
 namespace {
 constexpr std::size_t startup_directory_capacity = 256;  // including the terminator
-
-// The production test window is a separate piece of work that this build does not contain yet.
-int production_test_unavailable() {
-  ui::message_box(ui::no_window, "The production test mode is not available in this build.",
-                  "Error", ui::MB_OK | ui::MB_ICONERROR);
-  return 2;
-}
 }  // namespace
 
 void record_system_facts() {
@@ -32,7 +26,7 @@ int program_main(const std::string& command_line) {
   record_system_facts();
   int result = 1;
   if (command_line == "-test")
-    result = production_test_unavailable();
+    result = static_cast<int>(run_production_test(ui::no_window));
   else
     run_main_window(ui::no_window);
   net::cleanup();

@@ -7,8 +7,7 @@
 namespace dz {
 
 // Program entry: network start-up, the two facts of jtag/lpt.h, then the main window, or the
-// production test window for the exact command line "-test". Returns 1 after the main window,
-// another nonzero value when the production test cannot run.
+// production test window for the exact command line "-test". Returns 1 after either window.
 int program_main(const std::string& command_line);
 
 // Records port_driver_needed and startup_directory (the part of program entry that the command

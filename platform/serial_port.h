@@ -53,6 +53,22 @@ class Port {
   // the two read totals 0, write time-outs kept; POSIX VMIN 0, VTIME 0).
   void set_immediate_reads();
 
+  // Read time-outs in milliseconds, as the Win32 COMMTIMEOUTS read fields have them: a timed read
+  // ends when its buffer is full, when more than `interval` passes between two bytes, or when
+  // `multiplier` x bytes asked + `constant` has passed since it began.
+  struct ReadTimeouts {
+    std::uint32_t interval = 0;
+    std::uint32_t multiplier = 0;
+    std::uint32_t constant = 0;
+  };
+  // Win32: GetCommTimeouts, the three read fields set, write time-outs kept, SetCommTimeouts.
+  // POSIX: the line is put into raw mode (time-outs need non-canonical input) and the values are
+  // kept for read_timed.
+  void set_read_timeouts(const ReadTimeouts& timeouts);
+  // One read under those time-outs (Win32 ReadFile). Returns the count (0 when nothing came in
+  // time), or -1 when the port has failed or the other side is gone with nothing read.
+  long read_timed(std::span<std::uint8_t> buffer);
+
   // Waits at most `timeout_ms` for input.
   Wait wait_readable(std::uint32_t timeout_ms);
   // Reads what has arrived, at most buffer.size() bytes, without waiting. Returns the count (0 when
@@ -71,10 +87,14 @@ class Port {
   };
   explicit Port(std::intptr_t handle) : handle_(handle) {}
   UniqueHandle<Close> handle_;
+  ReadTimeouts timeouts_{};  // POSIX: what read_timed follows
 };
 
 // The platform's first serial port: "COM1" on Windows, "/dev/ttyS0" elsewhere.
 std::string default_port_name();
+// The port the production test logs from when none is named: "COM1:" on Windows, elsewhere the
+// first port list_ports() finds ("" when there is none).
+std::string test_log_port();
 // Room for a port name including its terminator: 16 on Windows ("COM10" and the like), 256
 // elsewhere (device paths such as /dev/serial/by-id/usb-FTDI_..._if00-port0 are long).
 std::size_t port_name_capacity();

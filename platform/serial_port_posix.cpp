@@ -136,6 +136,46 @@ void Port::set_immediate_reads() {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+void Port::set_read_timeouts(const ReadTimeouts& timeouts) {
+  if (!is_open()) return;
+  const int fd = fd_of(handle_.get());
+  termios t{};
+  if (::tcgetattr(fd, &t) == 0) {
+    make_raw(t);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &t);
+  }
+  timeouts_ = timeouts;
+}
+
+long Port::read_timed(std::span<std::uint8_t> buffer) {
+  if (!is_open()) return -1;
+  if (buffer.empty()) return 0;
+  const std::uint64_t total_us =
+      (std::uint64_t{timeouts_.multiplier} * buffer.size() + timeouts_.constant) * 1000;
+  const std::uint64_t deadline = clock::real::now_us() + total_us;
+  std::size_t got = 0;
+  while (got < buffer.size()) {
+    // Before the first byte only the total counts; after it, also the gap to the next byte.
+    const std::uint64_t now = clock::real::now_us();
+    if (total_us != 0 && now >= deadline) break;
+    std::uint64_t wait_us = total_us != 0 ? deadline - now : std::uint64_t{60000} * 1000;
+    if (got > 0 && timeouts_.interval != 0)
+      wait_us = std::min<std::uint64_t>(wait_us, std::uint64_t{timeouts_.interval} * 1000);
+    const Wait w = wait_readable(static_cast<std::uint32_t>((wait_us + 999) / 1000));
+    if (w == Wait::timeout) {
+      if (got > 0 && timeouts_.interval != 0) break;
+      continue;
+    }
+    if (w == Wait::hangup) return got > 0 ? static_cast<long>(got) : -1;
+    const long n = read(buffer.subspan(got));
+    if (n < 0) return got > 0 ? static_cast<long>(got) : -1;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<long>(got);
+}
+
 Wait Port::wait_readable(std::uint32_t timeout_ms) {
   if (!is_open()) return Wait::hangup;
   const int fd = fd_of(handle_.get());
@@ -191,6 +231,11 @@ long Port::write(std::span<const std::uint8_t> data, std::uint32_t timeout_ms) {
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) return -1;
   }
   return static_cast<long>(done);
+}
+
+std::string test_log_port() {
+  const auto ports = list_ports();
+  return ports.empty() ? std::string() : ports.front();
 }
 
 std::size_t port_name_capacity() {

@@ -82,6 +82,21 @@ void Port::set_immediate_reads() {
   SetCommTimeouts(handle_of(handle_.get()), &t);
 }
 
+void Port::set_read_timeouts(const ReadTimeouts& timeouts) {
+  if (!is_open()) return;
+  COMMTIMEOUTS t{};
+  GetCommTimeouts(handle_of(handle_.get()), &t);
+  t.ReadIntervalTimeout = timeouts.interval;
+  t.ReadTotalTimeoutMultiplier = timeouts.multiplier;
+  t.ReadTotalTimeoutConstant = timeouts.constant;
+  SetCommTimeouts(handle_of(handle_.get()), &t);
+  timeouts_ = timeouts;
+}
+
+long Port::read_timed(std::span<std::uint8_t> buffer) {
+  return read(buffer);  // ReadFile follows the port's COMMTIMEOUTS
+}
+
 Wait Port::wait_readable(std::uint32_t timeout_ms) {
   if (!is_open()) return Wait::hangup;
   // The port is synchronous: look at the input queue every few milliseconds. A port that went
@@ -114,6 +129,10 @@ long Port::write(std::span<const std::uint8_t> data, std::uint32_t) {
     return -1;
   }
   return static_cast<long>(written);
+}
+
+std::string test_log_port() {
+  return "COM1:";
 }
 
 std::size_t port_name_capacity() {

@@ -16,13 +16,15 @@ bool parse_number(const std::string& text, std::uint64_t& value, int base) {
 
 std::vector<TargetModel> all_target_models() {
   std::vector<TargetModel> all;
-  for (auto family : {jtag_target_models(), serial_target_models(), ethernet_target_models()})
+  for (auto family : {jtag_target_models(), serial_target_models(), ethernet_target_models(),
+                      production_target_models()})
     all.insert(all.end(), family.begin(), family.end());
   return all;
 }
 
 const TargetModel* find_target_model(const std::string& name) {
-  for (auto family : {jtag_target_models(), serial_target_models(), ethernet_target_models()})
+  for (auto family : {jtag_target_models(), serial_target_models(), ethernet_target_models(),
+                      production_target_models()})
     for (const auto& model : family)
       if (name == model.name) return &model;
   return nullptr;

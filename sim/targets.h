@@ -21,7 +21,7 @@ using TargetOptions = std::map<std::string, std::string>;  // "flash" -> "FILE",
 
 struct TargetModel {
   const char* name;         // e.g. "pxa270-j3x16"
-  const char* interface;    // "jtag", "serial" or "ethernet"
+  const char* interface;    // "jtag", "serial", "ethernet" or "production"
   const char* description;  // one line for --help and error messages
   // Starts the model and points the program's hardware access at it (port backend, serial port
   // name, module address). Returns nullptr and fills `error` on failure.
@@ -32,6 +32,7 @@ struct TargetModel {
 std::span<const TargetModel> jtag_target_models();
 std::span<const TargetModel> serial_target_models();
 std::span<const TargetModel> ethernet_target_models();
+std::span<const TargetModel> production_target_models();  // JTAG, Ethernet and serial together
 std::vector<TargetModel> all_target_models();
 const TargetModel* find_target_model(const std::string& name);
 

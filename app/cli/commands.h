@@ -36,5 +36,7 @@ void add_serial_command(CLI::App& app, Globals& globals);
 void add_devices_command(CLI::App& app, Globals& globals);
 void add_help_command(CLI::App& app, Globals& globals);
 void add_doctor_command(CLI::App& app, Globals& globals);
+void add_test_command(CLI::App& app, Globals& globals);  // test (and -test), cmd_test.cpp
+void add_bbt_command(CLI::App& app, Globals& globals);
 
 }  // namespace dz::cli

@@ -77,6 +77,7 @@ std::string global_footer() {
          "  dividezurirer --target sim:pxa270-j3x16 bootloader eboot.bin --verify\n"
          "  dividezurirer jtag --adapter belvona    (a parallel cable, for the next one)\n"
          "  dividezurirer --port remote:127.0.0.1:3335 bootloader eboot.bin\n"
+         "  dividezurirer --target sim:production-pxa270 test    (eboot.bin, nk.bin here)\n"
          "Exit status: 0 success, 1 failure, 2 usage, 3 aborted, 130 ended by a second Ctrl-C.";
 }
 
@@ -91,6 +92,8 @@ void add_commands(CLI::App& app, dz::cli::Globals& globals) {
   add_devices_command(app, globals);
   add_help_command(app, globals);
   add_doctor_command(app, globals);
+  add_test_command(app, globals);
+  add_bbt_command(app, globals);
 }
 
 // CLI11 would only say that an argument was not expected; name the command instead. True when
@@ -101,7 +104,7 @@ bool refuse_unknown_command(CLI::App& app, int argc, char** argv) {
   if (command.empty() || !known.empty()) return false;
   std::fprintf(stderr,
                "dividezurirer: unknown command '%s'; the commands are info, bootloader, image, "
-               "options, jtag, serial, devices, help and doctor (see --help).\n",
+               "options, jtag, serial, devices, test, bbt, help and doctor (see --help).\n",
                command.c_str());
   return true;
 }
@@ -110,6 +113,10 @@ bool refuse_unknown_command(CLI::App& app, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace dz::cli;
+  // "-test", the Windows program's production test switch, is the test command here.
+  std::string test_word = "test";
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "-test") argv[i] = test_word.data();
   Globals globals;
   CLI::App app{
       "Quintar Loader command line: writes bootloaders and OS images into the flash of PXA "

@@ -247,10 +247,16 @@ TEST_F(ShellTest, HelpCommandsOpenTheHelpFileAndTheWindowStaysOpen) {
   EXPECT_TRUE(boxes().empty());
 }
 
-TEST_F(ShellTest, ProductionTestIsRefusedUntilBuilt) {
-  EXPECT_NE(program_main("-test"), 1);
-  ASSERT_EQ(boxes().size(), 1u);
-  EXPECT_EQ(boxes()[0].caption, "Error");
+TEST_F(ShellTest, ExactlyMinusTestOpensTheProductionTestWindow) {
+  std::thread tester([&] {
+    ui::Window dlg = ui::headless::wait_for_dialog(IDD_PRODUCTION_TEST, 5000);
+    command(dlg, 0);
+    EXPECT_EQ(ui::text(dlg, IDC_TEST_FIELD1), "RSDA1");
+    command(dlg, ui::IDCANCEL);
+  });
+  EXPECT_EQ(program_main("-test"), 1);
+  tester.join();
+  EXPECT_FALSE(opened(IDD_MAIN));
   // Anything else, even "-test" with more, opens the main window (closed here by the user).
   std::thread worker([&] {
     ui::Window main = ui::headless::wait_for_dialog(IDD_MAIN, 5000);
@@ -259,6 +265,7 @@ TEST_F(ShellTest, ProductionTestIsRefusedUntilBuilt) {
   });
   EXPECT_EQ(program_main("-test "), 1);
   worker.join();
+  EXPECT_EQ(dialogs_opened(IDD_PRODUCTION_TEST), 1);
 }
 
 }  // namespace

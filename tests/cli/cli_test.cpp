@@ -436,3 +436,39 @@ TEST_F(CliTest, CommandsThatChangeSettingsFailWhenTheyCannotBeSaved) {
 
 }  // namespace
 }  // namespace dz::testing
+
+namespace dz::testing {
+namespace {
+
+// The production test as a new user tries it: small images made with cebin, "-test" with the
+// fields, the log file named from them; "bbt" prints the table built from the factory marks.
+TEST_F(CliTest, ProductionTestOnASimulatedRig) {
+  ASSERT_EQ(cebin({"sample", (dir_ / "eboot.bin").string(), "--start", "0x80000000", "--length",
+                   "0x3000", "--records", "2"})
+                .status,
+            0);
+  ASSERT_EQ(cebin({"sample", (dir_ / "nk.bin").string(), "--start", "0x80200000", "--length",
+                   "0x8000", "--records", "3"})
+                .status,
+            0);
+  Outcome run =
+      dz({"--target", "sim:production-pxa270", "-test", "--fields", "L1", "A2", "3", "V4"});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("log L1-A2-3-V4.log from /dev/"));
+  EXPECT_THAT(run.err, HasSubstr("Test Results: Test Successful"));
+  const std::string log = slurp(dir_ / "L1-A2-3-V4.log");
+  EXPECT_THAT(log, HasSubstr("Jumping to image"));
+  EXPECT_TRUE(log.ends_with("\r\nOK"));
+
+  run = dz({"--target", "sim:production-pxa270,ok=newline", "test"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("Test Results: Test Failed"));
+  EXPECT_TRUE(slurp(dir_ / "RSDA1-A001-0-V000001.log").ends_with("OK\r\n"));
+
+  run = dz({"--target", "sim:production-pxa320,bad=5:9", "bbt"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("2 Bad Blocks\n0x0005 -> 0x03ff\n0x0009 -> 0x03fe\n"));
+}
+
+}  // namespace
+}  // namespace dz::testing
