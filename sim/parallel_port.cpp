@@ -53,19 +53,49 @@ void ParallelPortSim::switch_on_late(std::uint32_t opens, std::uint32_t data_wri
   switch_on_writes_ = data_writes;
 }
 
-void ParallelPortSim::account() {
-  pending_us_ += access_us_;
-  if (pending_us_ >= 16) flush();
+void ParallelPortSim::set_access_us(std::uint32_t us) {
+  settle_clock();
+  access_us_ = us;
+}
+
+// The clock as if every access had added its cost to a pending sum that goes onto the clock
+// whenever it reaches 16 µs: the first step after the pending sum, then whole steps, the rest
+// pending.
+void ParallelPortSim::settle_clock() {
+  if (unaccounted_ == 0) return;
+  std::uint64_t n = unaccounted_;
+  unaccounted_ = 0;
+  const std::uint64_t a = access_us_;
+  if (a == 0) return;
+  const std::uint64_t first = (16 - pending_us_ + a - 1) / a;
+  if (n < first) {
+    pending_us_ += static_cast<std::uint32_t>(n * a);
+    return;
+  }
+  std::uint64_t advance = pending_us_ + first * a;
+  n -= first;
+  const std::uint64_t step = (16 + a - 1) / a;
+  advance += n / step * step * a;
+  pending_us_ = static_cast<std::uint32_t>(n % step * a);
+  clock::advance_us(advance);
 }
 
 void ParallelPortSim::flush() {
+  settle_clock();
   if (pending_us_ != 0) clock::advance_us(pending_us_);
   pending_us_ = 0;
 }
 
 void ParallelPortSim::write(std::uint16_t address, std::uint8_t value) {
   ++writes_;
-  account();
+  ++unaccounted_;
+  // While bits are shifted a write only moves the TAP's shift register and TDO; anything else
+  // (a capture, an update, a reset line, power) may make the module look at the clock.
+  const TapState state = cpu_.tap().state();
+  const bool shifting = state == TapState::shift_dr || state == TapState::shift_ir;
+  const std::uint8_t reset_bits = static_cast<std::uint8_t>(wiring_.trst_n | wiring_.srst);
+  if (!shifting || switch_on_pending_ || address != base_ || ((value ^ data_) & reset_bits) != 0)
+    settle_clock();
   if (address == base_) {
     if (switch_on_pending_ && opens_ >= switch_on_open_) {
       if (switch_on_writes_ == 0) {
@@ -90,7 +120,7 @@ void ParallelPortSim::write(std::uint16_t address, std::uint8_t value) {
 
 std::uint8_t ParallelPortSim::read(std::uint16_t address) {
   ++reads_;
-  account();
+  ++unaccounted_;  // a read changes nothing on the module
   if (address == base_) return data_;
   if (address == base_ + 2) return control_;
   if (address != base_ + 1) return 0xFF;

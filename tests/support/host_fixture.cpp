@@ -32,6 +32,7 @@ void reset_cable() {
   wiggler_ctrl = 0;
   jtag_ir_length = 0;
   jtag_speed_hz = 0;
+  jtag_fast_programming = 0;
 }
 
 }  // namespace
