@@ -115,11 +115,46 @@ inline void clock_cycle_deferred(const CablePins& c, int tdi, int tms, int sampl
   port_io::port_write_byte(base, static_cast<std::uint8_t>(low | c.tck));
 }
 
+// The captured words from the status values of the sampled bits, in order; bits not read are 1.
+void store_captured(const CablePins& c, std::uint32_t* tdo_words, std::uint32_t bit_count,
+                    const Sampling& sampling, const std::uint8_t* statuses) {
+  if (!tdo_words) return;
+  std::uint32_t next = 0;
+  for (std::uint32_t w = 0; w * 32 < bit_count; ++w) {
+    const std::uint32_t sample = sampling.word(w);
+    const std::uint32_t bits = bit_count - w * 32 < 32 ? bit_count - w * 32 : 32;
+    std::uint32_t captured = 0;
+    for (std::uint32_t b = 0; b < bits; ++b) {
+      std::uint32_t tdo = 1;
+      if ((sample >> b) & 1) tdo = ((statuses[next++] & c.tdo) ? 1u : 0u) ^ c.tdo_invert;
+      captured |= tdo << b;
+    }
+    tdo_words[w] = captured;
+  }
+}
+
+// Status values of a scan's sampled bits; grown once to the longest scan.
+std::uint8_t* status_buffer(std::uint32_t count) {
+  static std::vector<std::uint8_t> statuses;
+  if (statuses.size() < count) statuses.resize(count);
+  return statuses.data();
+}
+
 // The payload of a data scan on a parallel cable, the TAP in Shift-DR. Bits not read are stored
 // as 1. A backend that batches reads (a network link) gets the same accesses in the same order,
-// with the status reads answered together after the last bit instead of one round trip each.
+// with the status reads answered together after the last bit instead of one round trip each; a
+// simulated module may take the whole payload at once.
 void shift_payload(const CablePins& c, const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
                    std::uint32_t bit_count, const Sampling& sampling) {
+  const std::uint8_t low[2][2] = {{c.fixed, static_cast<std::uint8_t>(c.fixed | c.tdi)},
+                                  {static_cast<std::uint8_t>(c.fixed | c.tms),
+                                   static_cast<std::uint8_t>(c.fixed | c.tms | c.tdi)}};
+  std::uint8_t* statuses = status_buffer(bit_count);
+  if (port_io::port_shift_payload(lpt_base, low, c.tck, tdi_words, bit_count, sampling.all,
+                                  sampling.mask, statuses)) {
+    store_captured(c, tdo_words, bit_count, sampling, statuses);
+    return;
+  }
   std::uint32_t i = 0;
   if (!port_io::port_batches_reads()) {
     while (i < bit_count) {
@@ -147,22 +182,8 @@ void shift_payload(const CablePins& c, const std::uint32_t* tdi_words, std::uint
     clock_cycle_deferred(c, static_cast<int>((in >> (i % 32)) & 1), i + 1 == bit_count, sample);
     reads += static_cast<std::uint32_t>(sample);
   }
-  static std::vector<std::uint8_t> statuses;
-  if (statuses.size() < reads) statuses.resize(reads);
-  port_io::port_take_reads(statuses.data(), reads);
-  if (!tdo_words) return;
-  std::uint32_t next = 0;
-  for (std::uint32_t w = 0; w * 32 < bit_count; ++w) {
-    const std::uint32_t sample = sampling.word(w);
-    const std::uint32_t bits = bit_count - w * 32 < 32 ? bit_count - w * 32 : 32;
-    std::uint32_t captured = 0;
-    for (std::uint32_t b = 0; b < bits; ++b) {
-      std::uint32_t tdo = 1;
-      if ((sample >> b) & 1) tdo = ((statuses[next++] & c.tdo) ? 1u : 0u) ^ c.tdo_invert;
-      captured |= tdo << b;
-    }
-    tdo_words[w] = captured;
-  }
+  port_io::port_take_reads(statuses, reads);
+  store_captured(c, tdo_words, bit_count, sampling, statuses);
 }
 
 void scan_dr_parallel(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,

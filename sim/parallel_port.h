@@ -26,6 +26,9 @@ class ParallelPortSim final : public port_io::Backend {
   std::uint8_t read(std::uint16_t address) override;
   void flush() override;
   void opened(std::uint16_t base, std::uint32_t kind) override;
+  bool shift_payload(std::uint16_t address, const std::uint8_t (&low)[2][2], std::uint8_t tck,
+                     const std::uint32_t* tdi_words, std::uint32_t bit_count, bool sample_all,
+                     const std::uint32_t* sample_words, std::uint8_t* statuses) override;
 
   // The cable plugged in (0..3); the cable layer may open another kind than the one built with.
   void set_cable_kind(std::uint32_t kind);
@@ -52,6 +55,7 @@ class ParallelPortSim final : public port_io::Backend {
  private:
   // Brings the virtual clock up to date with the accesses counted so far.
   void settle_clock();
+  std::uint8_t status_register() const;
   Pxa& cpu_;
   std::uint32_t kind_ = 0;
   std::uint16_t base_;
