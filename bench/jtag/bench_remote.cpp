@@ -89,6 +89,7 @@ double openocd_scans_per_s(std::uint16_t port, const std::string& base) {
         << "remote_bitbang port " << port << "\n"
         << "jtag newtap pxa270 cpu -irlen 7 -expected-id 0x29265013\n"
         << "init\n"
+        << "irscan pxa270.cpu 0x7e\n"
         << "set t0 [clock microseconds]\n"
         << "for {set i 0} {$i < " << scan_count << "} {incr i} { drscan pxa270.cpu 32 0 }\n"
         << "set t1 [clock microseconds]\n"
