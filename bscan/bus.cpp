@@ -46,6 +46,18 @@ std::uint32_t bs_get_cells(const std::uint32_t* image, const std::uint32_t* cell
 }
 
 void bs_scan(bool capture) {
+  if (capture && jtag_fast_programming) {
+    // Of a capture only the data lines and the ready pin are ever looked at: in fast mode the
+    // cable reads TDO for those cells alone.
+    std::uint32_t wanted[sizeof bs_in / sizeof bs_in[0]] = {};
+    const auto mark = [&wanted](std::uint32_t cell) {
+      if (cell < in_bits) wanted[cell / 32] |= 1u << (cell % 32);
+    };
+    for (std::uint32_t cell : bs_map.data_in) mark(cell);
+    mark(bs_map.ready);
+    jtag_scan_dr_sampled(bs_out, bs_in, bs_map.bs_length, wanted);
+    return;
+  }
   jtag_scan_dr(bs_out, capture ? bs_in : nullptr, bs_map.bs_length);
 }
 

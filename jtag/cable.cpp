@@ -2,6 +2,8 @@
 // branch, every primitive starting and ending in Run-Test/Idle.
 #include "jtag/cable.h"
 
+#include <vector>
+
 #include "jtag/lpt.h"
 #include "jtag/usb_adapter.h"
 #include "platform/clock.h"
@@ -16,6 +18,7 @@ std::uint16_t lpt_base = 0x378;
 std::uint8_t wiggler_ctrl = 0;
 std::uint32_t jtag_ir_length = 0;
 std::uint32_t jtag_speed_hz = 0;
+std::uint32_t jtag_fast_programming = 0;
 
 namespace {
 
@@ -91,35 +94,134 @@ void jtag_load_ir(std::uint32_t value) {
   port_io::port_flush();
 }
 
+namespace {
+
+// Which payload bits of a data scan read TDO: every bit, or those marked in `mask` (none when
+// it is null).
+struct Sampling {
+  bool all;
+  const std::uint32_t* mask;
+  std::uint32_t word(std::uint32_t index) const {
+    return all ? 0xFFFFFFFFu : (mask != nullptr ? mask[index] : 0u);
+  }
+};
+
+// One clock cycle whose TDO read is queued in the port backend rather than answered at once.
+inline void clock_cycle_deferred(const CablePins& c, int tdi, int tms, int sample) {
+  const std::uint8_t low =
+      static_cast<std::uint8_t>(c.fixed | (tms ? c.tms : 0) | (tdi ? c.tdi : 0));
+  const std::uint16_t base = lpt_base;
+  port_io::port_write_byte(base, low);
+  if (sample) port_io::port_read_later(static_cast<std::uint16_t>(base + 1));
+  port_io::port_write_byte(base, static_cast<std::uint8_t>(low | c.tck));
+}
+
+// The captured words from the status values of the sampled bits, in order; bits not read are 1.
+void store_captured(const CablePins& c, std::uint32_t* tdo_words, std::uint32_t bit_count,
+                    const Sampling& sampling, const std::uint8_t* statuses) {
+  if (!tdo_words) return;
+  std::uint32_t next = 0;
+  for (std::uint32_t w = 0; w * 32 < bit_count; ++w) {
+    const std::uint32_t sample = sampling.word(w);
+    const std::uint32_t bits = bit_count - w * 32 < 32 ? bit_count - w * 32 : 32;
+    std::uint32_t captured = 0;
+    for (std::uint32_t b = 0; b < bits; ++b) {
+      std::uint32_t tdo = 1;
+      if ((sample >> b) & 1) tdo = ((statuses[next++] & c.tdo) ? 1u : 0u) ^ c.tdo_invert;
+      captured |= tdo << b;
+    }
+    tdo_words[w] = captured;
+  }
+}
+
+// Status values of a scan's sampled bits; grown once to the longest scan.
+std::uint8_t* status_buffer(std::uint32_t count) {
+  static std::vector<std::uint8_t> statuses;
+  if (statuses.size() < count) statuses.resize(count);
+  return statuses.data();
+}
+
+// The payload of a data scan on a parallel cable, the TAP in Shift-DR. Bits not read are stored
+// as 1. A backend that batches reads (a network link) gets the same accesses in the same order,
+// with the status reads answered together after the last bit instead of one round trip each; a
+// simulated module may take the whole payload at once.
+void shift_payload(const CablePins& c, const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
+                   std::uint32_t bit_count, const Sampling& sampling) {
+  const std::uint8_t low[2][2] = {{c.fixed, static_cast<std::uint8_t>(c.fixed | c.tdi)},
+                                  {static_cast<std::uint8_t>(c.fixed | c.tms),
+                                   static_cast<std::uint8_t>(c.fixed | c.tms | c.tdi)}};
+  std::uint8_t* statuses = status_buffer(bit_count);
+  if (port_io::port_shift_payload(lpt_base, low, c.tck, tdi_words, bit_count, sampling.all,
+                                  sampling.mask, statuses)) {
+    store_captured(c, tdo_words, bit_count, sampling, statuses);
+    return;
+  }
+  std::uint32_t i = 0;
+  if (!port_io::port_batches_reads()) {
+    while (i < bit_count) {
+      // One word at a time: the input word is read before the output word of the same index is
+      // stored, so both may be one array.
+      const std::uint32_t word_index = i / 32;
+      const std::uint32_t in = tdi_words ? tdi_words[word_index] : 0;
+      const std::uint32_t sample = sampling.word(word_index);
+      const std::uint32_t bits = bit_count - i < 32 ? bit_count - i : 32;
+      std::uint32_t captured = 0;
+      for (std::uint32_t b = 0; b < bits; ++b, ++i) {
+        const int tdo = clock_cycle(c, static_cast<int>((in >> b) & 1), i + 1 == bit_count,
+                                    static_cast<int>((sample >> b) & 1));
+        captured |= static_cast<std::uint32_t>(tdo != 0) << b;  // -1 (not read) stores 1
+      }
+      if (tdo_words) tdo_words[word_index] = captured;
+    }
+    return;
+  }
+  // Batched: first every clock with its queued read, then the answers.
+  std::uint32_t reads = 0;
+  for (; i < bit_count; ++i) {
+    const std::uint32_t in = tdi_words ? tdi_words[i / 32] : 0;
+    const int sample = static_cast<int>((sampling.word(i / 32) >> (i % 32)) & 1);
+    clock_cycle_deferred(c, static_cast<int>((in >> (i % 32)) & 1), i + 1 == bit_count, sample);
+    reads += static_cast<std::uint32_t>(sample);
+  }
+  port_io::port_take_reads(statuses, reads);
+  store_captured(c, tdo_words, bit_count, sampling, statuses);
+}
+
+void scan_dr_parallel(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
+                      std::uint32_t bit_count, const Sampling& sampling) {
+  // Without bits to shift there is no way out of Shift-DR: nothing is done.
+  if (bit_count == 0) return;
+  const CablePins c = selected_pins();
+  clock_cycle(c, 1, 1, 0);  // Select-DR-Scan
+  clock_cycle(c, 1, 0, 0);  // Capture-DR
+  clock_cycle(c, 1, 0, 0);  // Shift-DR
+  shift_payload(c, tdi_words, tdo_words, bit_count, sampling);
+  clock_cycle(c, 1, 1, 0);  // Update-DR
+  clock_cycle(c, 1, 0, 0);  // Run-Test/Idle
+  port_io::port_flush();
+}
+
+}  // namespace
+
 void jtag_scan_dr(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
                   std::uint32_t bit_count) {
   if (is_usb()) {
     usb_scan_dr(tdi_words, tdo_words, bit_count);
     return;
   }
-  // Without bits to shift there is no way out of Shift-DR: nothing is done.
-  if (!is_parallel() || bit_count == 0) return;
-  const CablePins c = selected_pins();
-  clock_cycle(c, 1, 1, 0);  // Select-DR-Scan
-  clock_cycle(c, 1, 0, 0);  // Capture-DR
-  clock_cycle(c, 1, 0, 0);  // Shift-DR
-  std::uint32_t i = 0;
-  while (i < bit_count) {
-    // One word at a time: the input word is read before the output word of the same index is
-    // stored, so both may be one array.
-    const std::uint32_t word_index = i / 32;
-    const std::uint32_t in = tdi_words ? tdi_words[word_index] : 0;
-    const std::uint32_t bits = bit_count - i < 32 ? bit_count - i : 32;
-    std::uint32_t captured = 0;
-    for (std::uint32_t b = 0; b < bits; ++b, ++i) {
-      const int tdo = clock_cycle(c, static_cast<int>((in >> b) & 1), i + 1 == bit_count, 1);
-      captured |= static_cast<std::uint32_t>(tdo) << b;
-    }
-    if (tdo_words) tdo_words[word_index] = captured;
+  if (!is_parallel()) return;
+  // Every payload bit reads TDO; in fast mode only when someone takes the captured bits.
+  const bool read_all = tdo_words != nullptr || jtag_fast_programming == 0;
+  scan_dr_parallel(tdi_words, tdo_words, bit_count, Sampling{read_all, nullptr});
+}
+
+void jtag_scan_dr_sampled(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
+                          std::uint32_t bit_count, const std::uint32_t* sample_mask) {
+  if (!is_parallel() || sample_mask == nullptr || tdo_words == nullptr) {
+    jtag_scan_dr(tdi_words, tdo_words, bit_count);
+    return;
   }
-  clock_cycle(c, 1, 1, 0);  // Update-DR
-  clock_cycle(c, 1, 0, 0);  // Run-Test/Idle
-  port_io::port_flush();
+  scan_dr_parallel(tdi_words, tdo_words, bit_count, Sampling{false, sample_mask});
 }
 
 void jtag_set_reset_lines(int trst, int srst) {

@@ -103,12 +103,21 @@ extern std::uint16_t lpt_base;     // data register; status +1, control +2
 extern std::uint8_t wiggler_ctrl;  // Wiggler reset outputs (bits 4 and 0)
 extern std::uint32_t jtag_ir_length;  // bits shifted by jtag_load_ir
 extern std::uint32_t jtag_speed_hz;   // USB TCK frequency, 0 = automatic
+// Fast programming ("JTAGFastProgramming", 0 = off): the cable and the flash drivers take the
+// shorter ways that leave the same bytes on flash (no TDO reads nobody takes, pipelined reads,
+// no fixed pause after a buffer program). Off keeps the port traffic and pauses as they are.
+extern std::uint32_t jtag_fast_programming;
 
 int jtag_clock_bit(int tdi, int tms, int sample);
 void jtag_load_ir(std::uint32_t value);
 // `tdi_words` may be null (zeros), `tdo_words` may be null (discarded); both may be one array.
 void jtag_scan_dr(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
                   std::uint32_t bit_count);
+// A capturing data scan that needs only some of the captured bits: `sample_mask` (same word
+// layout) marks them. Parallel cables read TDO only for those bits; the others are stored as 1.
+// Other adapters capture every bit, as jtag_scan_dr does.
+void jtag_scan_dr_sampled(const std::uint32_t* tdi_words, std::uint32_t* tdo_words,
+                          std::uint32_t bit_count, const std::uint32_t* sample_mask);
 void jtag_set_reset_lines(int trst, int srst);
 int jtag_reset_tap(int pulse);
 // Opens the selected adapter: 1 when ready; 0 otherwise, after telling the user why unless

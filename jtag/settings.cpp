@@ -16,6 +16,8 @@ namespace {
 constexpr const char* library_missing =
     "Cannot find or Load FTCJTAG.dll, Make sure you have installed Drivers Correctly.";
 constexpr std::size_t port_name_capacity = 260;
+// "JTAGFastProgramming" was read from the store or written to it.
+bool fast_setting_stored = false;
 
 void show_speed_field(ui::Window dlg, bool visible) {
   ui::show(dlg, IDC_JTAG_SPEED, visible);
@@ -36,6 +38,7 @@ void on_init(ui::Window dlg) {
   ui::set_text(dlg, IDC_JTAG_SPEED, std::to_string(jtag_speed_hz / 1000));
   show_speed_field(dlg, usb);
   ui::show(dlg, IDC_JTAG_SPEED_HINT, true);
+  ui::check(dlg, IDC_JTAG_FAST, jtag_fast_programming != 0);
 }
 
 // The speed field as GetDlgItemInt reads it unsigned: optional blanks, digits, nothing else.
@@ -51,6 +54,7 @@ bool read_speed_khz(ui::Window dlg, std::uint32_t& khz) {
 void on_ok(ui::Window dlg) {
   const std::uint32_t previous_interface = jtag_interface;
   const std::uint32_t previous_speed = jtag_speed_hz;
+  const std::uint32_t previous_fast = jtag_fast_programming;
   // The radio buttons follow the parallel cables in table order; none of them checked is USB.
   std::uint32_t kind = adapter_number(AdapterKind::usb_amontec);
   for (const ParallelCable& cable : parallel_cables)
@@ -62,12 +66,14 @@ void on_ok(ui::Window dlg) {
   std::uint32_t khz = 0;
   // Multiplied in 32 bits as the program always has; 4294968 kHz and up wrap around.
   if (read_speed_khz(dlg, khz)) jtag_speed_hz = khz * 1000u;
+  jtag_fast_programming = ui::is_checked(dlg, IDC_JTAG_FAST) ? 1 : 0;
   if (jtag_interface == adapter_number(AdapterKind::usb_amontec) && !usb_library_available()) {
     ui::message_box(ui::no_window, library_missing, "Error", ui::MB_OK);
     // A refused choice does not stay in force: cancelling now keeps what was there, and the
     // close of the main window does not save an adapter that cannot be used.
     jtag_interface = previous_interface;
     jtag_speed_hz = previous_speed;
+    jtag_fast_programming = previous_fast;
     return;
   }
   ui::end_dialog(dlg, ui::IDOK);
@@ -110,6 +116,10 @@ int jtag_load_settings() {
     jtag_interface = default_kind;
   }
   if (!key->read_dword("JTAGSpeed", jtag_speed_hz)) jtag_speed_hz = 2000000;
+  // Any value but 0 turns fast programming on, as a check box stored as a number would.
+  std::uint32_t fast = 0;
+  fast_setting_stored = key->read_dword("JTAGFastProgramming", fast);
+  jtag_fast_programming = fast_setting_stored && fast != 0 ? 1 : 0;
   std::string port;
   if (key->read_string("ParallelPort", port, port_name_capacity))
     port_io::set_port_name(port);
@@ -127,6 +137,10 @@ int jtag_save_settings() {
   if (!key) return 0;
   const bool interface_ok = key->write_dword("JTAGInterface", jtag_interface);
   const bool speed_ok = key->write_dword("JTAGSpeed", jtag_speed_hz);
+  // Written once it exists or is on, so that a settings store from before the setting is not
+  // rewritten by a run that changed nothing.
+  if (fast_setting_stored || jtag_fast_programming != 0)
+    fast_setting_stored = key->write_dword("JTAGFastProgramming", jtag_fast_programming);
   std::string port = port_io::port_name();
   if (port.empty()) port = port_io::default_port_name();
   key->write_string("ParallelPort", port);

@@ -1,6 +1,7 @@
 #pragma once
-// The JTAG interface settings: adapter kind ("JTAGInterface"), USB TCK frequency ("JTAGSpeed")
-// and the parallel port to use ("ParallelPort"), with the "JTAG Interface Settings" dialog (116).
+// The JTAG interface settings: adapter kind ("JTAGInterface"), USB TCK frequency ("JTAGSpeed"),
+// fast programming ("JTAGFastProgramming", 0 or 1) and the parallel port to use ("ParallelPort"),
+// with the "JTAG Interface Settings" dialog (116).
 #include <cstdint>
 
 #include "platform/ui.h"

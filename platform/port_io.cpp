@@ -1,6 +1,7 @@
 // Port access: the current backend, the choice of port by name, opening and releasing.
 #include "platform/port_io.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace dz::port_io {
@@ -28,6 +29,13 @@ PortState& state() {
 }
 
 }  // namespace
+
+void Backend::take_reads(std::uint8_t* values, std::size_t count) {
+  const std::size_t n = count < later_.size() ? count : later_.size();
+  std::copy_n(later_.begin(), n, values);
+  std::fill_n(values + n, count - n, std::uint8_t{0xFF});
+  later_.erase(later_.begin(), later_.begin() + static_cast<std::ptrdiff_t>(n));
+}
 
 namespace detail {
 Backend* current = &null_port;

@@ -8,10 +8,12 @@
 //   - an in-process backend installed by a simulated module (sim::ParallelPortSim).
 // Accesses take effect in program order; a backend may hold writes back until the next read or
 // flush (the remote client does, to batch them into one TCP send).
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dz::port_io {
 
@@ -23,12 +25,38 @@ class Backend {
   virtual std::uint8_t read(std::uint16_t address) = 0;
   // Sends writes held back by the backend.
   virtual void flush() {}
+  // A backend behind a link with a round trip per answer (remote_bitbang) batches reads: the
+  // cable layer then queues a scan's reads with read_later() in program order, between its
+  // writes, and takes all their values with take_reads() after the scan's last access. Other
+  // backends read at once; their defaults below do just that.
+  virtual bool batches_reads() const { return false; }
+  virtual void read_later(std::uint16_t address) { later_.push_back(read(address)); }
+  // The values of the `count` oldest queued reads, in order, into `values`.
+  virtual void take_reads(std::uint8_t* values, std::size_t count);
+  // A backend that models the cable and the chip behind it (a simulated module) may take a data
+  // scan's payload at once, with the effect of the accesses the cable layer would otherwise make
+  // bit by bit at `address`: for payload bit i, the data byte low[tms][tdi] (TMS set on the last
+  // bit only, TDI = bit i of `tdi_words`, absent = 0), a status read when the bit is sampled
+  // (every bit when `sample_all`, else those set in `sample_words`, none when that is null),
+  // then the same byte with `tck` set. The sampled status values go to `statuses` in order.
+  // False when the backend cannot; nothing was done then.
+  virtual bool shift_payload(std::uint16_t address, const std::uint8_t (&low)[2][2],
+                             std::uint8_t tck, const std::uint32_t* tdi_words,
+                             std::uint32_t bit_count, bool sample_all,
+                             const std::uint32_t* sample_words, std::uint8_t* statuses) {
+    (void)address, (void)low, (void)tck, (void)tdi_words, (void)bit_count, (void)sample_all;
+    (void)sample_words, (void)statuses;
+    return false;
+  }
   // The cable layer opens the port at `base` for cable `kind`, a number this layer only passes
   // on (an in-process model of a cable may follow it).
   virtual void opened(std::uint16_t base, std::uint32_t kind) {
     (void)base;
     (void)kind;
   }
+
+ private:
+  std::vector<std::uint8_t> later_;
 };
 
 // The cable wiring a backend needs when it translates register accesses into pin levels (the
@@ -55,6 +83,22 @@ inline std::uint8_t port_read_byte(std::uint16_t address) {
 }
 inline void port_flush() {
   detail::current->flush();
+}
+inline bool port_shift_payload(std::uint16_t address, const std::uint8_t (&low)[2][2],
+                               std::uint8_t tck, const std::uint32_t* tdi_words,
+                               std::uint32_t bit_count, bool sample_all,
+                               const std::uint32_t* sample_words, std::uint8_t* statuses) {
+  return detail::current->shift_payload(address, low, tck, tdi_words, bit_count, sample_all,
+                                        sample_words, statuses);
+}
+inline bool port_batches_reads() {
+  return detail::current->batches_reads();
+}
+inline void port_read_later(std::uint16_t address) {
+  detail::current->read_later(address);
+}
+inline void port_take_reads(std::uint8_t* values, std::size_t count) {
+  detail::current->take_reads(values, count);
 }
 
 // --- choosing and opening the port --------------------------------------------------------------

@@ -9,11 +9,11 @@ namespace dz::sim {
 
 // Static-memory bus pin levels after an Update-DR.
 struct StaticBus {
-  std::uint32_t address = 0;          // A0..A25 (lines the processor does not drive read 1)
-  std::uint8_t ncs = 0x3F;            // bit k = level of nCSk (0 = selected)
+  std::uint32_t address = 0;  // A0..A25 (lines the processor does not drive read 1)
+  std::uint8_t ncs = 0x3F;    // bit k = level of nCSk (0 = selected)
   bool noe = true, nwe = true, rd_nwr = true;
-  std::uint32_t data = 0xFFFFFFFF;    // D0..D31 as driven by the processor
-  std::uint32_t data_driven = 0;      // mask of the data lines the processor drives
+  std::uint32_t data = 0xFFFFFFFF;  // D0..D31 as driven by the processor
+  std::uint32_t data_driven = 0;    // mask of the data lines the processor drives
 };
 
 // NAND port pin levels after an Update-DR (PXA3xx data-flash interface).
@@ -21,7 +21,7 @@ struct NandPort {
   bool ncs0 = true, ncs1 = true;
   bool cle = false, ale = false;
   bool nwe = true, nre = true;
-  std::uint16_t data = 0xFFFF;        // D0..D15 as driven by the processor
+  std::uint16_t data = 0xFFFF;  // D0..D15 as driven by the processor
   std::uint16_t data_driven = 0;
 };
 

@@ -3,7 +3,9 @@
 // other end. Data-register writes become TCK/TMS/TDI (and, on the Wiggler, TRST/SRST) at the
 // processor's pins; status reads report TDO in the cable's status bit, inverted where the port
 // hardware inverts it. Each port access costs about a microsecond on the virtual clock, like a
-// real ISA-speed port.
+// real ISA-speed port. The clock moves in steps of at least 16 µs and at every flush; accesses
+// are only counted while bits are shifted, when nothing on the module looks at the clock, and
+// are put on the clock before anything else happens.
 //
 // Install it with port_io::set_simulated_port(&port) (or use the simulated-module attach of
 // sim/targets.h) and the cable layer drives the simulated processor.
@@ -24,6 +26,9 @@ class ParallelPortSim final : public port_io::Backend {
   std::uint8_t read(std::uint16_t address) override;
   void flush() override;
   void opened(std::uint16_t base, std::uint32_t kind) override;
+  bool shift_payload(std::uint16_t address, const std::uint8_t (&low)[2][2], std::uint8_t tck,
+                     const std::uint32_t* tdi_words, std::uint32_t bit_count, bool sample_all,
+                     const std::uint32_t* sample_words, std::uint8_t* statuses) override;
 
   // The cable plugged in (0..3); the cable layer may open another kind than the one built with.
   void set_cable_kind(std::uint32_t kind);
@@ -39,7 +44,7 @@ class ParallelPortSim final : public port_io::Backend {
   std::uint64_t reads() const { return reads_; }
 
   // Virtual microseconds per port access (default 1).
-  void set_access_us(std::uint32_t us) { access_us_ = us; }
+  void set_access_us(std::uint32_t us);
 
   // A module switched on late: it is off now and receives no clocks while the port is opened
   // the first `opens` times; it is switched on `data_writes` data-register writes into the open
@@ -48,7 +53,9 @@ class ParallelPortSim final : public port_io::Backend {
   std::uint32_t opens() const { return opens_; }
 
  private:
-  void account();
+  // Brings the virtual clock up to date with the accesses counted so far.
+  void settle_clock();
+  std::uint8_t status_register() const;
   Pxa& cpu_;
   std::uint32_t kind_ = 0;
   std::uint16_t base_;
@@ -59,7 +66,8 @@ class ParallelPortSim final : public port_io::Backend {
   std::uint64_t writes_ = 0;
   std::uint64_t reads_ = 0;
   std::uint32_t access_us_ = 1;
-  std::uint32_t pending_us_ = 0;
+  std::uint32_t pending_us_ = 0;   // accounted but not yet on the clock (less than 16 µs)
+  std::uint64_t unaccounted_ = 0;  // accesses not yet accounted
   std::uint32_t opens_ = 0;
   // Late switch-on: the open after which the writes are counted, and how many come first.
   bool switch_on_pending_ = false;

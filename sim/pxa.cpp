@@ -75,6 +75,25 @@ Pxa::Pxa(CpuModel model, std::uint32_t idcode)
         gpio_pin_[f - fn_gpio0] = static_cast<std::int16_t>(i);
       if (f == fn_nand_ncs0) has_nand_port_ = true;
     }
+  for (std::size_t i = 0; i < pins_.size(); ++i) {
+    const Pin& pin = pins_[i];
+    for (std::uint16_t f : pin.functions) {
+      if (f >= fn_nand_ready) continue;  // inputs and general-purpose pins drive no bus line
+      std::uint32_t mask = 0;
+      if (f < fn_d0)
+        mask = 1u << f;
+      else if (f < fn_ncs0)
+        mask = 1u << (f - fn_d0);
+      else if (f < fn_noe)
+        mask = 1u << (f - fn_ncs0);
+      bus_routes_.push_back({pin.out, pin.oe, pin.oe_active_low, f, mask});
+    }
+    if (pin.in == no_cell) continue;
+    const bool ready =
+        std::find(pin.functions.begin(), pin.functions.end(), fn_nand_ready) != pin.functions.end();
+    const std::uint32_t data = pin_data_line_[i] >= 0 ? 1u << pin_data_line_[i] : 0;
+    input_routes_.push_back({pin.in, pin.out, pin.oe, pin.oe_active_low, ready, data});
+  }
   drive_pins();
 }
 
@@ -123,55 +142,55 @@ void Pxa::drive_pins() {
   StaticBus bus;
   bus.address = 0x03FFFFFF;
   NandPort nand;
-  for (const Pin& pin : pins_) {
-    const bool driven = pin_driven(pin);
-    const bool level = driven ? latches_[pin.out] != 0 : true;  // undriven: pull-up
-    for (std::uint16_t f : pin.functions) {
-      if (f < fn_d0) {
-        if (!level) bus.address &= ~(1u << f);
-      } else if (f < fn_ncs0) {
-        const std::uint32_t bit = 1u << (f - fn_d0);
-        if (driven) {
-          bus.data_driven |= bit;
-          if (!level) bus.data &= ~bit;
-        }
-      } else if (f < fn_noe) {
-        if (!level) bus.ncs = static_cast<std::uint8_t>(bus.ncs & ~(1u << (f - fn_ncs0)));
-      } else {
-        switch (f) {
-          case fn_noe:
-            bus.noe = level;
-            break;
-          case fn_nwe:
-            bus.nwe = level;
-            break;
-          case fn_rd_nwr:
-            bus.rd_nwr = level;
-            break;
-          case fn_nand_ncs0:
-            nand.ncs0 = level;
-            break;
-          case fn_nand_ncs1:
-            nand.ncs1 = level;
-            break;
-          case fn_nand_nwe:
-            nand.nwe = level;
-            break;
-          case fn_nand_nre:
-            nand.nre = level;
-            break;
-          case fn_cle:
-            nand.cle = level;
-            break;
-          case fn_ale:
-            nand.ale = level;
-            break;
-          default:
-            break;
-        }
+  std::uint8_t ncs = bus.ncs;
+  for (const BusRoute& r : bus_routes_) {
+    const bool driven = cells_drive(r.out, r.oe, r.oe_active_low);
+    const bool level = driven ? latches_[r.out] != 0 : true;  // undriven: pull-up
+    const std::uint16_t f = r.function;
+    if (f < fn_d0) {
+      if (!level) bus.address &= ~r.mask;
+    } else if (f < fn_ncs0) {
+      if (driven) {
+        bus.data_driven |= r.mask;
+        if (!level) bus.data &= ~r.mask;
+      }
+    } else if (f < fn_noe) {
+      if (!level) ncs = static_cast<std::uint8_t>(ncs & ~r.mask);
+    } else {
+      switch (f) {
+        case fn_noe:
+          bus.noe = level;
+          break;
+        case fn_nwe:
+          bus.nwe = level;
+          break;
+        case fn_rd_nwr:
+          bus.rd_nwr = level;
+          break;
+        case fn_nand_ncs0:
+          nand.ncs0 = level;
+          break;
+        case fn_nand_ncs1:
+          nand.ncs1 = level;
+          break;
+        case fn_nand_nwe:
+          nand.nwe = level;
+          break;
+        case fn_nand_nre:
+          nand.nre = level;
+          break;
+        case fn_cle:
+          nand.cle = level;
+          break;
+        case fn_ale:
+          nand.ale = level;
+          break;
+        default:
+          break;
       }
     }
   }
+  bus.ncs = ncs;
   if (has_nand_port_) {
     nand.data = static_cast<std::uint16_t>(bus.data);
     nand.data_driven = static_cast<std::uint16_t>(bus.data_driven);
@@ -201,20 +220,17 @@ void Pxa::boundary_capture(std::uint8_t* cells, std::uint32_t count) {
     device_mask |= mask;
     if (!d->ready()) ready = false;
   }
-  for (std::size_t i = 0; i < pins_.size(); ++i) {
-    const Pin& pin = pins_[i];
-    if (pin.in == no_cell || pin.in >= n) continue;
+  for (const InputRoute& r : input_routes_) {
+    if (r.in >= n) continue;
     bool level = true;
-    if (pin_driven(pin)) {
-      level = latches_[pin.out] != 0;
-    } else if (pin_data_line_[i] >= 0) {
-      const std::uint32_t bit = 1u << pin_data_line_[i];
-      level = (device_mask & bit) ? (device_data & bit) != 0 : true;
-    } else if (std::find(pin.functions.begin(), pin.functions.end(), fn_nand_ready) !=
-               pin.functions.end()) {
+    if (cells_drive(r.out, r.oe, r.oe_active_low)) {
+      level = latches_[r.out] != 0;
+    } else if (r.data != 0) {
+      level = (device_mask & r.data) ? (device_data & r.data) != 0 : true;
+    } else if (r.ready) {
       level = ready;  // open-drain busy output against the pull-up
     }
-    cells[pin.in] = level ? 1 : 0;
+    cells[r.in] = level ? 1 : 0;
   }
 }
 

@@ -89,6 +89,29 @@ class Pxa : private BoundaryHooks {
   void drive_pins();
 
   bool pin_driven(const pins::Pin& pin) const;
+  bool cells_drive(std::uint16_t out, std::uint16_t oe, bool oe_active_low) const {
+    if (!extest_ || out == pins::no_cell) return false;
+    if (oe == pins::no_cell) return true;
+    return (latches_[oe] != 0) != oe_active_low;
+  }
+
+  // Precomputed from the pin model, so that an update or capture touches only the pins that
+  // matter, through flat tables. A bus route is one function of a driving pin (address, data,
+  // chip select or control line), in pin order; an input route is one pin with an input cell.
+  struct BusRoute {
+    std::uint16_t out, oe;
+    bool oe_active_low;
+    std::uint16_t function;
+    std::uint32_t mask;  // the function's bit in the address, data or chip-select word
+  };
+  struct InputRoute {
+    std::uint16_t in, out, oe;
+    bool oe_active_low;
+    bool ready;          // the NAND ready/busy input
+    std::uint32_t data;  // the data line's bit, 0 if none
+  };
+  std::vector<BusRoute> bus_routes_;
+  std::vector<InputRoute> input_routes_;
 
   const CpuModelInfo* info_;
   std::vector<pins::Pin> pins_;

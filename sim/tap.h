@@ -77,6 +77,20 @@ class Tap {
     set_pins(true, tms, tdi);
   }
   bool tdo() const { return tdo_; }
+  bool tck() const { return tck_; }
+  // One full cycle in Shift-DR with TCK high before and after: the same as set_pins(false, ...)
+  // then set_pins(true, tms, tdi), without the dispatch. Returns TDO between the edges. Only
+  // while state() is Shift-DR and TRST is not held.
+  bool shift_dr_cycle(bool tms, bool tdi) {
+    ++cycles_;
+    const bool out = ring_[head_] != 0;  // falling edge: the next bit shows on TDO
+    tdo_ = out;
+    ring_[head_] = tdi;  // rising edge: TDI shifts in
+    if (++head_ == ring_length_) head_ = 0;
+    ++shift_count_;
+    if (tms) state_ = TapState::exit1_dr;
+    return out;
+  }
   // TRST asserted: asynchronous reset to Test-Logic-Reset.
   void trst();
   // The TRST line's level: while it is asserted the controller stays in Test-Logic-Reset and

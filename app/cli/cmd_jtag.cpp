@@ -18,6 +18,7 @@ struct JtagChoice {
   std::string adapter;  // belvona, zo, wiggler, insight, usb; empty = keep
   long speed_khz = -1;  // -1 = keep
   std::string port;     // "ParallelPort"; empty = keep
+  std::string fast;     // "on", "off"; empty = keep
 };
 
 const std::map<std::string, int> adapter_buttons = {{"belvona", IDC_JTAG_BELVONA},
@@ -49,6 +50,7 @@ void show_choice() {
   say("USB speed: " + (jtag_speed_hz == 0 ? std::string("automatic")
                                           : std::to_string(jtag_speed_hz / 1000) + " kHz"));
   say("Parallel port: " + port_io::effective_port_name());
+  say(std::string("Fast programming: ") + (jtag_fast_programming ? "on" : "off"));
 }
 
 int run_jtag(const Globals& globals, const JtagChoice& choice) {
@@ -59,7 +61,8 @@ int run_jtag(const Globals& globals, const JtagChoice& choice) {
       warn("The JTAG Interface Settings dialog did not open.");
       return exit_failure;
     }
-    if (choice.adapter.empty() && choice.speed_khz < 0 && choice.port.empty()) {
+    if (choice.adapter.empty() && choice.speed_khz < 0 && choice.port.empty() &&
+        choice.fast.empty()) {
       press(dlg, ui::IDCANCEL);
       show_choice();
       return exit_success;
@@ -69,16 +72,19 @@ int run_jtag(const Globals& globals, const JtagChoice& choice) {
       click_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, button);
     }
     if (choice.speed_khz >= 0) type_text(dlg, IDC_JTAG_SPEED, std::to_string(choice.speed_khz));
+    if (!choice.fast.empty()) click_check(dlg, IDC_JTAG_FAST, choice.fast == "on");
     // OK takes the adapter and the speed before it checks the USB library; a refused choice must
     // leave the settings as they were, so they are put back when the dialog stays open.
     const std::uint32_t old_interface = jtag_interface;
     const std::uint32_t old_speed = jtag_speed_hz;
+    const std::uint32_t old_fast = jtag_fast_programming;
     press(dlg, ui::IDOK);
     if (!wait_closed(dlg, 1000)) {  // the dialog refused (USB library missing): it said why
       press(dlg, ui::IDCANCEL);
       wait_closed(dlg);
       jtag_interface = old_interface;
       jtag_speed_hz = old_speed;
+      jtag_fast_programming = old_fast;
       warn("jtag: the choice was not accepted; the settings are unchanged.");
       return exit_failure;
     }
@@ -100,12 +106,16 @@ void add_jtag_command(CLI::App& app, Globals& globals) {
   cmd->add_option("--port", choice->port,
                   "Parallel port to keep: /dev/parportN, or remote:HOST:PORT for a remote_bitbang "
                   "server such as dividezurirer-sim");
+  cmd->add_option("--fast", choice->fast,
+                  "Fast programming: on or off (same bytes on flash, less cable time)")
+      ->check(CLI::IsMember({"on", "off"}));
   cmd->footer(
       "Without options: shows the current choice.\n"
       "Examples:\n"
       "  dividezurirer jtag\n"
       "  dividezurirer jtag --adapter wiggler\n"
       "  dividezurirer jtag --adapter usb --speed 6000\n"
+      "  dividezurirer jtag --fast on\n"
       "  dividezurirer jtag --adapter belvona --port remote:127.0.0.1:3335\n"
       "USB adapters (Olimex ARM-USB-OCD/-H, Amontec JTAGkey/-2/-2P) are used through libftdi.\n"
       "When USB access is refused, install the udev rule shipped with the program\n"

@@ -335,6 +335,22 @@ TEST_F(CliTest, ARefusedJtagChoiceChangesNothing) {
   EXPECT_THAT(next.out, HasSubstr("USB speed: 2000 kHz\n"));
 }
 
+TEST_F(CliTest, FastProgrammingIsTurnedOnAndOffAndKept) {
+  Outcome shown = dz({"jtag"});
+  EXPECT_THAT(shown.out, HasSubstr("Fast programming: off\n"));
+  // This build has no USB JTAG library: a parallel cable, so that the dialog takes the choice.
+  Outcome on = dz({"jtag", "--adapter", "belvona", "--fast", "on"});
+  EXPECT_EQ(on.status, 0) << on.err;
+  EXPECT_THAT(on.out, HasSubstr("Fast programming: on\n"));
+  EXPECT_THAT(slurp(settings_), HasSubstr("JTAGFastProgramming = 1\n"));
+  EXPECT_THAT(dz({"jtag"}).out, HasSubstr("Fast programming: on\n"));
+  Outcome off = dz({"jtag", "--fast", "off"});
+  EXPECT_EQ(off.status, 0) << off.err;
+  EXPECT_THAT(slurp(settings_), HasSubstr("JTAGFastProgramming = 0\n"));
+  EXPECT_NE(dz({"jtag", "--fast", "yes"}).status, 0);
+  EXPECT_THAT(dz({"jtag"}).out, HasSubstr("Fast programming: off\n"));
+}
+
 TEST_F(CliTest, SerialPortMustBeATerminalDevice) {
   serial::PseudoTerminal pty;
   std::string error;

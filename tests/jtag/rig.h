@@ -27,6 +27,7 @@ inline void reset_cable_state(std::uint32_t kind) {
   wiggler_ctrl = 0;
   jtag_ir_length = 0;
   jtag_speed_hz = 0;
+  jtag_fast_programming = 0;
   port_driver_needed = 0;
   startup_directory.clear();
   clock::use_virtual_clock();

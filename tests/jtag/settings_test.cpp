@@ -143,3 +143,49 @@ TEST_F(JtagSettings, StoredUsbWithoutLibraryFallsBackToBelvona) {
 
 }  // namespace
 }  // namespace dz::test
+
+TEST_F(JtagSettings, FastProgrammingIsOffByDefaultAndFollowsTheCheckBox) {
+  ASSERT_EQ(jtag_load_settings(), 1);
+  EXPECT_EQ(jtag_fast_programming, 0u);
+  // A store from before the setting: saving with fast mode off does not add it.
+  ASSERT_EQ(jtag_save_settings(), 1);
+  std::uint32_t v = 7;
+  EXPECT_FALSE(settings::open_key(settings::main_key)->read_dword("JTAGFastProgramming", v));
+
+  run_dialog([](ui::Window dlg) {
+    EXPECT_FALSE(ui::is_checked(dlg, IDC_JTAG_FAST));
+    ui::check_radio(dlg, IDC_JTAG_BELVONA, IDC_JTAG_USB, IDC_JTAG_BELVONA);  // no USB library here
+    ui::check(dlg, IDC_JTAG_FAST, true);
+    ui::send_command(dlg, command(ui::IDOK));
+    EXPECT_TRUE(ui::headless::wait_closed(dlg, 2000));
+  });
+  EXPECT_EQ(jtag_fast_programming, 1u);
+  ASSERT_EQ(jtag_save_settings(), 1);
+  ASSERT_TRUE(settings::open_key(settings::main_key)->read_dword("JTAGFastProgramming", v));
+  EXPECT_EQ(v, 1u);
+
+  // Loaded again it shows checked; Cancel keeps it, unchecking and OK turns it off and saves 0.
+  jtag_fast_programming = 0;
+  ASSERT_EQ(jtag_load_settings(), 1);
+  EXPECT_EQ(jtag_fast_programming, 1u);
+  run_dialog([](ui::Window dlg) {
+    EXPECT_TRUE(ui::is_checked(dlg, IDC_JTAG_FAST));
+    ui::check(dlg, IDC_JTAG_FAST, false);
+    ui::send_command(dlg, command(ui::IDCANCEL));
+  });
+  EXPECT_EQ(jtag_fast_programming, 1u);
+  run_dialog([](ui::Window dlg) {
+    ui::check(dlg, IDC_JTAG_FAST, false);
+    ui::send_command(dlg, command(ui::IDOK));
+    EXPECT_TRUE(ui::headless::wait_closed(dlg, 2000));
+  });
+  EXPECT_EQ(jtag_fast_programming, 0u);
+  ASSERT_EQ(jtag_save_settings(), 1);
+  ASSERT_TRUE(settings::open_key(settings::main_key)->read_dword("JTAGFastProgramming", v));
+  EXPECT_EQ(v, 0u);
+
+  // Any stored value but 0 is on.
+  settings::open_key(settings::main_key)->write_dword("JTAGFastProgramming", 5);
+  ASSERT_EQ(jtag_load_settings(), 1);
+  EXPECT_EQ(jtag_fast_programming, 1u);
+}

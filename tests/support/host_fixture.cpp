@@ -39,6 +39,7 @@ void reset_cable() {
   usb_hispeed = 0;
   usb_pending_bits = 0;
   usb_device_name[0] = '\0';
+  jtag_fast_programming = 0;
 }
 
 }  // namespace
