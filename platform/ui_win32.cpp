@@ -29,6 +29,9 @@ namespace {
 constexpr std::size_t edit_text_limit = 64 * 1024;
 // Ends a dialog on its own thread when end_dialog was called from another one.
 constexpr UINT end_message = WM_APP + 0x51;
+// Repaints a map control on its dialog's thread, subclassing it first (subclassing works only
+// there).
+constexpr UINT repaint_map_message = WM_APP + 0x52;
 constexpr UINT_PTR map_subclass_id = 0x4D41;
 
 struct Record {
@@ -58,6 +61,7 @@ struct Host {
   std::set<const Envelope*> sent;
   std::map<const Envelope*, std::unique_ptr<Envelope>> posted;
   std::map<HWND, std::vector<std::uint8_t>> maps;  // the last cells painted into a map control
+  std::set<HWND> subclassed;                       // map controls that repaint their cells
 };
 
 Host& host() {
@@ -191,6 +195,7 @@ LRESULT CALLBACK map_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
       RemoveWindowSubclass(hwnd, map_proc, map_subclass_id);
       std::lock_guard lock(host().mutex);
       host().maps.erase(hwnd);
+      host().subclassed.erase(hwnd);
       break;
     }
     default:
@@ -242,6 +247,17 @@ INT_PTR CALLBACK dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
       if (record->proc.command) record->proc.command(window(hwnd), *command);
       return TRUE;
     }
+    case repaint_map_message: {
+      HWND control = reinterpret_cast<HWND>(lparam);
+      bool first;
+      {
+        std::lock_guard lock(host().mutex);
+        first = host().subclassed.insert(control).second;
+      }
+      if (first) SetWindowSubclass(control, map_proc, map_subclass_id, 0);
+      RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+      return TRUE;
+    }
     case end_message: {
       std::shared_ptr<Record> record = find(hwnd);
       if (record) EndDialog(hwnd, record->result);
@@ -267,9 +283,8 @@ std::intptr_t run_dialog(int template_id, Window owner, DialogProc proc, std::in
   record->proc = std::move(proc);
   record->init_param = init_param;
   record->thread = GetCurrentThreadId();
-  const INT_PTR r =
-      DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(template_id), handle(owner),
-                      dialog_proc, reinterpret_cast<LPARAM>(&record));
+  const INT_PTR r = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(template_id),
+                                    handle(owner), dialog_proc, reinterpret_cast<LPARAM>(&record));
   std::intptr_t result = r;
   {
     std::lock_guard lock(host().mutex);
@@ -370,8 +385,7 @@ std::string text(Window dlg, int id) {
   if (!h) return {};
   const LRESULT n = SendMessageA(h, WM_GETTEXTLENGTH, 0, 0);
   std::string s(static_cast<std::size_t>(std::max<LRESULT>(n, 0)) + 1, '\0');
-  const LRESULT got =
-      SendMessageA(h, WM_GETTEXT, s.size(), reinterpret_cast<LPARAM>(s.data()));
+  const LRESULT got = SendMessageA(h, WM_GETTEXT, s.size(), reinterpret_cast<LPARAM>(s.data()));
   s.resize(static_cast<std::size_t>(std::clamp<LRESULT>(got, 0, n)));
   return s;
 }
@@ -389,8 +403,7 @@ void append_text(Window dlg, int id, std::string_view text) {
     SendMessageA(h, EM_SETSEL, 0, static_cast<LPARAM>(excess));
     SendMessageA(h, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
   }
-  const std::string& tail =
-      s.size() > edit_text_limit ? s.substr(s.size() - edit_text_limit) : s;
+  const std::string& tail = s.size() > edit_text_limit ? s.substr(s.size() - edit_text_limit) : s;
   const LRESULT end = SendMessageA(h, WM_GETTEXTLENGTH, 0, 0);
   SendMessageA(h, EM_SETSEL, static_cast<WPARAM>(end), end);
   SendMessageA(h, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(tail.c_str()));
@@ -573,17 +586,13 @@ bool open_file(Window owner, std::string& path, std::string_view title,
 void paint_flash_map(Window dlg, int id, std::span<const std::uint8_t, 512> cells) {
   HWND control = item(dlg, id);
   if (!control) return;
-  std::vector<std::uint8_t> copy(cells.begin(), cells.end());
-  bool first;
   {
     std::lock_guard lock(host().mutex);
-    first = host().maps.find(control) == host().maps.end();
-    host().maps[control] = copy;
+    host().maps[control].assign(cells.begin(), cells.end());
   }
-  if (first) SetWindowSubclass(control, map_proc, map_subclass_id, 0);
-  HDC dc = GetDC(control);
-  draw_map(control, dc, copy);
-  ReleaseDC(control, dc);
+  // Drawn at once, by the dialog's own thread: a control painted from two threads under Wine can
+  // have its own background painting land over the cells.
+  SendMessageA(GetParent(control), repaint_map_message, 0, reinterpret_cast<LPARAM>(control));
 }
 
 namespace win32 {
