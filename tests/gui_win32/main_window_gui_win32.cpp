@@ -132,6 +132,15 @@ void reg_set_string(const char* name, const std::string& value) {
   RegCloseKey(key);
 }
 
+// Cancels a dialog or message box of the user interface thread other than the main window.
+BOOL CALLBACK cancel_dialog(HWND h, LPARAM main) {
+  char cls[64] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (h != reinterpret_cast<HWND>(main) && std::string(cls) == "#32770")
+    PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
 // Runs program entry on a thread of its own, as the user interface thread.
 class Program {
  public:
@@ -154,16 +163,7 @@ class Program {
     PostMessageA(hwnd(main_), WM_CLOSE, 0, 0);
     while (!done_) {
       if (ui_thread_ != 0) {
-        EnumThreadWindows(
-            ui_thread_,
-            [](HWND h, LPARAM main) -> BOOL {
-              char cls[64] = {};
-              GetClassNameA(h, cls, sizeof cls);
-              if (h != reinterpret_cast<HWND>(main) && std::string(cls) == "#32770")
-                PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(hwnd(main_)));
+        EnumThreadWindows(ui_thread_, cancel_dialog, reinterpret_cast<LPARAM>(hwnd(main_)));
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
@@ -197,22 +197,20 @@ struct Box {
   std::string caption, text;
   HICON icon = nullptr;
 };
+BOOL CALLBACK find_message_box(HWND h, LPARAM param) {
+  char cls[64] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (std::string(cls) != "#32770" || !IsWindowVisible(h) || GetDlgItem(h, 0xFFFF) == nullptr)
+    return TRUE;
+  reinterpret_cast<Box*>(param)->window = h;
+  return FALSE;
+}
+
 Box wait_for_message_box(DWORD thread) {
   Box box;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   while (!box.window && std::chrono::steady_clock::now() < deadline) {
-    EnumThreadWindows(
-        thread,
-        [](HWND h, LPARAM param) -> BOOL {
-          char cls[64] = {};
-          GetClassNameA(h, cls, sizeof cls);
-          if (std::string(cls) != "#32770" || !IsWindowVisible(h) ||
-              GetDlgItem(h, 0xFFFF) == nullptr)
-            return TRUE;
-          reinterpret_cast<Box*>(param)->window = h;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&box));
+    EnumThreadWindows(thread, find_message_box, reinterpret_cast<LPARAM>(&box));
     if (!box.window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (!box.window) return box;
@@ -458,6 +456,25 @@ TEST_F(GuiTest, RecentFilesMoveToTheTopAndSurviveARestart) {
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0], nk2);
     EXPECT_EQ(text_of(main, IDC_IMAGE_FILE), nk2);
+    // The Ethernet parts name the chosen module with command 104 from their own threads; the
+    // posted name arrives intact although its source is gone by then.
+    std::thread([main] {
+      ui::Command posted;
+      posted.id = IDC_DEVICE_NAME_NOTIFY;
+      posted.text = std::string("PXA270-") + "0A1B2C";
+      ui::post_command(main, std::move(posted));
+    }).join();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (text_of(main, IDC_CURRENT_DEVICE).empty() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(text_of(main, IDC_CURRENT_DEVICE), "PXA270-0A1B2C");
+    std::thread([main] {
+      ui::Command sent;
+      sent.id = IDC_DEVICE_NAME_NOTIFY;
+      sent.text = "PXA270-FFEEDD";
+      ui::send_command(main, sent);
+    }).join();
+    EXPECT_EQ(text_of(main, IDC_CURRENT_DEVICE), "PXA270-FFEEDD");
     // A typed name that cannot be opened disables the download button.
     type(main, IDC_BOOT_FILE, (dir_.path() / "missing.bin").string());
     notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
