@@ -61,11 +61,6 @@ bool driver_path(char (&path)[256]) {
   return true;
 }
 
-bool needs_direct_port_access() {
-  return port_io::simulated_port() == nullptr &&
-         port_io::effective_port_name().rfind("remote:", 0) != 0;
-}
-
 }  // namespace
 
 std::uint16_t lpt_find_base() {
@@ -80,9 +75,7 @@ std::uint16_t lpt_find_base() {
 }
 
 int lpt_open(int report) {
-  // The port driver grants direct port I/O; a simulated module or a remote_bitbang server is
-  // reached without it.
-  if (port_driver_needed && needs_direct_port_access()) {
+  if (port_driver_needed) {
     char path[256];
     if (!driver_path(path))
       return open_failed(report, "Port driver path too long: start-up directory of " +
