@@ -11,14 +11,17 @@ namespace dz {
 
 namespace {
 
-void load_dword(settings::Key& key, const char* name, std::atomic<std::uint32_t>& value) {
+// A value that cannot be read loads as its default, also when a main window opened earlier in
+// this process had loaded another one.
+void load_dword(settings::Key& key, const char* name, std::atomic<std::uint32_t>& value,
+                std::uint32_t fallback) {
   std::uint32_t read = 0;
-  if (key.read_dword(name, read)) value = read;
+  value = key.read_dword(name, read) ? read : fallback;
 }
 
 void load_flag(settings::Key& key, const char* name, std::atomic<int>& value) {
   std::uint32_t read = 0;
-  if (key.read_dword(name, read)) value = static_cast<int>(read);
+  value = key.read_dword(name, read) ? static_cast<int>(read) : 0;
 }
 
 void enable_ip_fields(ui::Window dlg, bool enabled) {
@@ -36,8 +39,8 @@ std::string hex_text(std::uint32_t value) {
 
 void load_bootloader_options(settings::Key& key) {
   load_flag(key, "BootloaderFixIP", fix_ip);
-  load_dword(key, "BootloaderIP", fixed_ip);
-  load_dword(key, "BootloaderSubnet", fixed_subnet);
+  load_dword(key, "BootloaderIP", fixed_ip, 0xC0A80001);
+  load_dword(key, "BootloaderSubnet", fixed_subnet, 0xFFFFFF00);
   load_flag(key, "BootloaderFastBoot", fast_boot);
 }
 
@@ -50,7 +53,7 @@ bool save_bootloader_options(settings::Key& key) {
 
 void load_image_options(settings::Key& key) {
   load_flag(key, "ImageROMOffsetEnable", rom_offset_enable);
-  load_dword(key, "ImageROMOffset", rom_offset);
+  load_dword(key, "ImageROMOffset", rom_offset, 0xF2020000);
 }
 
 bool save_image_options(settings::Key& key) {

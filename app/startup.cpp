@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/production_test.h"
 #include "platform/net.h"
+#include "platform/port_io.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 
@@ -14,7 +15,8 @@ constexpr std::size_t startup_directory_capacity = 256;  // including the termin
 }  // namespace
 
 void record_system_facts() {
-  port_driver_needed = platform_is_nt();
+  // A simulated module in place of the parallel port is reached without the port driver.
+  port_driver_needed = platform_is_nt() && port_io::simulated_port() == nullptr ? 1 : 0;
   startup_directory = current_directory();
   // A directory that does not fit the 256-character buffer is recorded empty rather than cut,
   // so that no file is ever looked for in a wrong directory.

@@ -93,6 +93,25 @@ TEST_F(ShellTest, StoredOptionsAreLoadedAtOpen) {
   });
 }
 
+TEST_F(ShellTest, MissingValuesLoadAsDefaultsWhenTheWindowOpensAgain) {
+  store_dword("BootloaderFixIP", 1);
+  store_dword("BootloaderIP", 0x0A000001);
+  store_dword("BootloaderSubnet", 0xFFFF0000);
+  store_dword("BootloaderFastBoot", 1);
+  store_dword("ImageROMOffsetEnable", 1);
+  store_dword("ImageROMOffset", 0x12345678);
+  with_main([&](ui::Window) { EXPECT_EQ(fixed_ip.load(), 0x0A000001u); });
+  settings::use_memory_store();  // the settings are gone, as after a deleted key
+  with_main([&](ui::Window) {
+    EXPECT_EQ(fix_ip.load(), 0);
+    EXPECT_EQ(fixed_ip.load(), 0xC0A80001u);
+    EXPECT_EQ(fixed_subnet.load(), 0xFFFFFF00u);
+    EXPECT_EQ(fast_boot.load(), 0);
+    EXPECT_EQ(rom_offset_enable.load(), 0);
+    EXPECT_EQ(rom_offset.load(), 0xF2020000u);
+  });
+}
+
 TEST_F(ShellTest, AboutShowsTheVersionAndClosesOnlyWithOk) {
   with_main([&](ui::Window main) {
     ui::Window dlg = open_modal(main, ID_HELP_ABOUT, IDD_ABOUT);

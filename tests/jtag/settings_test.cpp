@@ -141,9 +141,6 @@ TEST_F(JtagSettings, StoredUsbWithoutLibraryFallsBackToBelvona) {
   EXPECT_EQ(boxes.boxes[0].caption, "Error");
 }
 
-}  // namespace
-}  // namespace dz::test
-
 TEST_F(JtagSettings, FastProgrammingIsOffByDefaultAndFollowsTheCheckBox) {
   ASSERT_EQ(jtag_load_settings(), 1);
   EXPECT_EQ(jtag_fast_programming, 0u);
@@ -189,3 +186,6 @@ TEST_F(JtagSettings, FastProgrammingIsOffByDefaultAndFollowsTheCheckBox) {
   ASSERT_EQ(jtag_load_settings(), 1);
   EXPECT_EQ(jtag_fast_programming, 1u);
 }
+
+}  // namespace
+}  // namespace dz::test
