@@ -29,10 +29,8 @@ namespace {
 constexpr std::size_t edit_text_limit = 64 * 1024;
 // Ends a dialog on its own thread when end_dialog was called from another one.
 constexpr UINT end_message = WM_APP + 0x51;
-// Repaints a map control on its dialog's thread, subclassing it first (subclassing works only
-// there).
+// Repaints a map control on its dialog's thread.
 constexpr UINT repaint_map_message = WM_APP + 0x52;
-constexpr UINT_PTR map_subclass_id = 0x4D41;
 
 struct Record {
   HWND hwnd = nullptr;
@@ -61,7 +59,6 @@ struct Host {
   std::set<const Envelope*> sent;
   std::map<const Envelope*, std::unique_ptr<Envelope>> posted;
   std::map<HWND, std::vector<std::uint8_t>> maps;  // the last cells painted into a map control
-  std::set<HWND> subclassed;                       // map controls that repaint their cells
 };
 
 Host& host() {
@@ -176,34 +173,6 @@ std::vector<std::uint8_t> stored_map(HWND control) {
   return it == host().maps.end() ? std::vector<std::uint8_t>() : it->second;
 }
 
-// The map control draws its last cells again whenever it is painted, so that a window moved
-// over it does not wipe the map until the next piece.
-LRESULT CALLBACK map_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
-                          DWORD_PTR) {
-  switch (message) {
-    case WM_PAINT: {
-      const LRESULT r = DefSubclassProc(hwnd, message, wparam, lparam);
-      const std::vector<std::uint8_t> cells = stored_map(hwnd);
-      if (cells.size() == 512) {
-        HDC dc = GetDC(hwnd);
-        draw_map(hwnd, dc, cells);
-        ReleaseDC(hwnd, dc);
-      }
-      return r;
-    }
-    case WM_NCDESTROY: {
-      RemoveWindowSubclass(hwnd, map_proc, map_subclass_id);
-      std::lock_guard lock(host().mutex);
-      host().maps.erase(hwnd);
-      host().subclassed.erase(hwnd);
-      break;
-    }
-    default:
-      break;
-  }
-  return DefSubclassProc(hwnd, message, wparam, lparam);
-}
-
 // A resource template cannot hold combo items; the ones the dialog starts with come from the
 // template table, as the headless host has them.
 void add_template_items(HWND dlg, int template_id) {
@@ -247,15 +216,20 @@ INT_PTR CALLBACK dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
       if (record->proc.command) record->proc.command(window(hwnd), *command);
       return TRUE;
     }
-    case repaint_map_message: {
-      HWND control = reinterpret_cast<HWND>(lparam);
-      bool first;
-      {
-        std::lock_guard lock(host().mutex);
-        first = host().subclassed.insert(control).second;
-      }
-      if (first) SetWindowSubclass(control, map_proc, map_subclass_id, 0);
-      RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    case repaint_map_message:
+      RedrawWindow(reinterpret_cast<HWND>(lparam), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_UPDATENOW);
+      return TRUE;
+    case WM_DRAWITEM: {
+      // The flash map is an owner-drawn static control: its last cells are drawn whenever it is
+      // painted, so a window moved over it does not wipe the map until the next piece.
+      const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+      if (draw->CtlType != ODT_STATIC) return FALSE;
+      RECT area = draw->rcItem;
+      FillRect(draw->hDC, &area, GetSysColorBrush(COLOR_BTNFACE));
+      const std::vector<std::uint8_t> cells = stored_map(draw->hwndItem);
+      if (cells.size() == 512) draw_map(draw->hwndItem, draw->hDC, cells);
+      FrameRect(draw->hDC, &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
       return TRUE;
     }
     case end_message: {
@@ -266,6 +240,8 @@ INT_PTR CALLBACK dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
     case WM_DESTROY: {
       std::shared_ptr<Record> record = find(hwnd);
       if (record && record->proc.destroy) record->proc.destroy(window(hwnd));
+      std::lock_guard lock(host().mutex);
+      std::erase_if(host().maps, [&](const auto& m) { return GetParent(m.first) == hwnd; });
       return TRUE;
     }
     default:

@@ -172,7 +172,8 @@ class RcFile {
     }
     if (cls == "msctls_progress32") kind = ControlKind::progress_bar;
     if (cls == "SysIPAddress32") kind = ControlKind::ip_address;
-    if (cls == "Static" && (has(words, "SS_BLACKFRAME") || has(words, "SS_ETCHEDFRAME")))
+    if (cls == "Static" &&
+        (has(words, "SS_BLACKFRAME") || has(words, "SS_ETCHEDFRAME") || has(words, "SS_OWNERDRAW")))
       kind = ControlKind::frame;
     unsigned state = 0;
     if (has(words, "NOT WS_VISIBLE")) state |= hidden;
