@@ -55,6 +55,8 @@ class Listener {
   Stream accept(int timeout_ms);
 
  private:
+  void close();
+
   int handle_ = -1;
   std::uint16_t port_ = 0;
 };

@@ -26,19 +26,6 @@ bool wait_readable(int handle, int timeout_ms) {
 
 }  // namespace
 
-Stream& Stream::operator=(Stream&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-Stream::~Stream() {
-  close();
-}
-
 void Stream::close() {
   if (handle_ >= 0) ::close(handle_);
   handle_ = -1;
@@ -104,18 +91,9 @@ Stream connect(std::string_view host, std::uint16_t port, std::string& error) {
   return result;
 }
 
-Listener& Listener::operator=(Listener&& other) noexcept {
-  if (this != &other) {
-    if (handle_ >= 0) ::close(handle_);
-    handle_ = other.handle_;
-    port_ = other.port_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-Listener::~Listener() {
+void Listener::close() {
   if (handle_ >= 0) ::close(handle_);
+  handle_ = -1;
 }
 
 Listener Listener::listen_loopback(std::uint16_t port, std::string& error) {

@@ -59,19 +59,6 @@ std::string error_text(int code) {
 
 }  // namespace
 
-Stream& Stream::operator=(Stream&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-Stream::~Stream() {
-  close();
-}
-
 void Stream::close() {
   if (handle_ >= 0) ::closesocket(native(handle_));
   handle_ = -1;
@@ -134,18 +121,9 @@ Stream connect(std::string_view host, std::uint16_t port, std::string& error) {
   return stream;
 }
 
-Listener& Listener::operator=(Listener&& other) noexcept {
-  if (this != &other) {
-    if (handle_ >= 0) ::closesocket(native(handle_));
-    handle_ = other.handle_;
-    port_ = other.port_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-Listener::~Listener() {
+void Listener::close() {
   if (handle_ >= 0) ::closesocket(native(handle_));
+  handle_ = -1;
 }
 
 Listener Listener::listen_loopback(std::uint16_t port, std::string& error) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "sim/console_line.h"
+
 namespace dz::sim {
 
 namespace {
@@ -64,13 +66,7 @@ void ProductionConsole::print(const std::string& text) {
     std::lock_guard lock(mutex_);
     transcript_ += text;
   }
-  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-  std::size_t done = 0;
-  for (int tries = 0; done < text.size() && tries < 100; ++tries) {
-    const long n = master_.write({data + done, text.size() - done}, 50);
-    if (n < 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  write_console(master_, text);
 }
 
 // The processor was reset by JTAG: the bootloader starts over and announces itself again.

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sim/console_line.h"
+
 namespace dz::sim {
 
 namespace {
@@ -125,14 +127,7 @@ void SerialBootloader::print(const std::string& text) {
     std::lock_guard lock(mutex_);
     console_ += text;
   }
-  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-  std::size_t done = 0;
-  // The program may be slow to read; a dead line ends the attempt.
-  for (int tries = 0; done < text.size() && tries < 100; ++tries) {
-    const long n = master_.write({data + done, text.size() - done}, 50);
-    if (n < 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  write_console(master_, text);
 }
 
 void SerialBootloader::boot() {
