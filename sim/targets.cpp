@@ -30,4 +30,32 @@ const TargetModel* find_target_model(const std::string& name) {
   return nullptr;
 }
 
+bool parse_target(const std::string& target, std::string& model, TargetOptions& options,
+                  std::string& error) {
+  const std::string prefix = "sim:";
+  if (target.rfind(prefix, 0) != 0) {
+    error = "--target: expected sim:MODEL[,key=value...], got '" + target + "'";
+    return false;
+  }
+  std::string rest = target.substr(prefix.size());
+  std::size_t comma = rest.find(',');
+  model = rest.substr(0, comma);
+  while (comma != std::string::npos) {
+    std::size_t next = rest.find(',', comma + 1);
+    std::string item = rest.substr(comma + 1, next == std::string::npos ? next : next - comma - 1);
+    std::size_t equals = item.find('=');
+    if (item.empty() || equals == 0 || equals == std::string::npos) {
+      error = "--target: option '" + item + "' is not of the form key=value";
+      return false;
+    }
+    options[item.substr(0, equals)] = item.substr(equals + 1);
+    comma = next;
+  }
+  if (model.empty()) {
+    error = "--target: the model name is missing";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace dz::sim

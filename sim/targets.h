@@ -35,6 +35,10 @@ std::span<const TargetModel> ethernet_target_models();
 std::span<const TargetModel> production_target_models();  // JTAG, Ethernet and serial together
 std::vector<TargetModel> all_target_models();
 const TargetModel* find_target_model(const std::string& name);
+// Splits a target of the form "sim:MODEL[,key=value...]" into the model name and its options;
+// false with `error` filled when it is not of that form.
+bool parse_target(const std::string& target, std::string& model, TargetOptions& options,
+                  std::string& error);
 
 // Option values: a whole unsigned number in `base` (16 also takes a "0x" prefix); false for
 // anything else, signs and blanks included.

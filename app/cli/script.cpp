@@ -56,34 +56,6 @@ std::string trim_line_end(std::string text) {
 }
 
 // Splits "sim:MODEL,key=value,..." into the model name and its options.
-bool parse_target(const std::string& target, std::string& model, sim::TargetOptions& options,
-                  std::string& error) {
-  const std::string prefix = "sim:";
-  if (target.rfind(prefix, 0) != 0) {
-    error = "--target: expected sim:MODEL[,key=value...], got '" + target + "'";
-    return false;
-  }
-  std::string rest = target.substr(prefix.size());
-  std::size_t comma = rest.find(',');
-  model = rest.substr(0, comma);
-  while (comma != std::string::npos) {
-    std::size_t next = rest.find(',', comma + 1);
-    std::string item = rest.substr(comma + 1, next == std::string::npos ? next : next - comma - 1);
-    std::size_t equals = item.find('=');
-    if (item.empty() || equals == 0 || equals == std::string::npos) {
-      error = "--target: option '" + item + "' is not of the form key=value";
-      return false;
-    }
-    options[item.substr(0, equals)] = item.substr(equals + 1);
-    comma = next;
-  }
-  if (model.empty()) {
-    error = "--target: the model name is missing";
-    return false;
-  }
-  return true;
-}
-
 std::string available_models() {
   std::string names;
   for (const auto& model : sim::all_target_models()) {
@@ -152,7 +124,7 @@ class Environment {
   bool attach_target() {
     std::string model_name, error;
     sim::TargetOptions options;
-    if (!parse_target(globals_.target, model_name, options, error)) {
+    if (!sim::parse_target(globals_.target, model_name, options, error)) {
       renderer_->error_line(error);
       return false;
     }

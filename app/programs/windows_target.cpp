@@ -32,28 +32,10 @@ ProgramArguments split_arguments(const std::string& tail, const char* environmen
   return out;
 }
 
-std::unique_ptr<sim::Session> attach_target(const std::string& spec, std::string& error) {
-  const std::string prefix = "sim:";
-  if (spec.rfind(prefix, 0) != 0) {
-    error = "--target: expected sim:MODEL[,key=value...], got '" + spec + "'";
-    return nullptr;
-  }
-  const std::string rest = spec.substr(prefix.size());
-  std::size_t comma = rest.find(',');
-  const std::string model_name = rest.substr(0, comma);
+std::unique_ptr<sim::Session> attach_target(const std::string& target, std::string& error) {
+  std::string model_name;
   sim::TargetOptions options;
-  while (comma != std::string::npos) {
-    const std::size_t next = rest.find(',', comma + 1);
-    const std::string item =
-        rest.substr(comma + 1, next == std::string::npos ? next : next - comma - 1);
-    const std::size_t equals = item.find('=');
-    if (equals == 0 || equals == std::string::npos) {
-      error = "--target: option '" + item + "' is not of the form key=value";
-      return nullptr;
-    }
-    options[item.substr(0, equals)] = item.substr(equals + 1);
-    comma = next;
-  }
+  if (!sim::parse_target(target, model_name, options, error)) return nullptr;
   const sim::TargetModel* model = sim::find_target_model(model_name);
   if (model == nullptr) {
     error = "--target: unknown simulated module '" + model_name + "'";
