@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/strata_bench.h"
 #include "bscan/bus.h"
 #include "bscan/cpu.h"
 #include "download/interface.h"
@@ -54,12 +55,7 @@ void scans_per_word(benchmark::State& state, const char* model) {
   auto module = sim::make_jtag_module(model, error);
   module->install();
   jtag_interface = 0;
-  jtag_open_cable();
-  jtag_reset_tap(1);
-  cpu_identify();
-  bs_start();
-  reset_strata_state();
-  strata_probe();
+  bench::probe_strata_over_jtag();
   const std::uint32_t bytes = 0x10000;
   auto data = test::random_bytes(bytes, 1);
   double per_word = 0;
@@ -115,12 +111,9 @@ double bootloader_job_virtual_s(const char* model, const std::string& path, std:
 // B1: cable time of the same job in normal and in fast mode, side by side.
 void cable_time_normal_vs_fast(benchmark::State& state, const char* model) {
   debug_echo_flag = 0;
-  testing::TempDir dir;
-  std::mt19937 rng(2);
-  const std::uint32_t start = 0x80000000, length = 0x40000;
-  const auto path =
-      dir.write("eboot.bin",
-                testing::make_image(start, length, {{start, testing::random_bytes(rng, length)}}));
+  const bench::SampleBootloader sample;
+  const std::uint32_t start = sample.start, length = sample.length;
+  const auto& path = sample.path;
   for (auto _ : state) {
     double normal_scans = 0, fast_scans = 0;
     const double normal = bootloader_job_virtual_s(model, path, start, length, false, normal_scans);
@@ -145,12 +138,9 @@ BENCHMARK_CAPTURE(cable_time_normal_vs_fast, p30x16, "pxa270-p30x16")
 void BM_bootloader_job_j3x16(benchmark::State& state) {
   clock::use_virtual_clock();
   debug_echo_flag = 0;
-  testing::TempDir dir;
-  std::mt19937 rng(2);
-  const std::uint32_t start = 0x80000000, length = 0x40000;
-  const auto path =
-      dir.write("eboot.bin",
-                testing::make_image(start, length, {{start, testing::random_bytes(rng, length)}}));
+  const bench::SampleBootloader sample;
+  const std::uint32_t start = sample.start, length = sample.length;
+  const auto& path = sample.path;
   for (auto _ : state) {
     state.PauseTiming();
     std::string error;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/strata_bench.h"
 #include "bscan/bus.h"
 #include "bscan/cpu.h"
 #include "download/interface.h"
@@ -31,13 +32,6 @@ namespace {
 
 using namespace dz;
 
-std::vector<std::uint8_t> random_data(std::size_t n) {
-  std::mt19937 rng(1);
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-  return v;
-}
-
 void BM_usb_transfers_per_kib(benchmark::State& state) {
   clock::use_virtual_clock();
   debug_echo_flag = 0;
@@ -47,14 +41,9 @@ void BM_usb_transfers_per_kib(benchmark::State& state) {
   adapter.install();
   jtag_interface = adapter_number(AdapterKind::usb_amontec);
   jtag_speed_hz = 6000000;
-  jtag_open_cable();
-  jtag_reset_tap(1);
-  cpu_identify();
-  bs_start();
-  reset_strata_state();
-  strata_probe();
+  bench::probe_strata_over_jtag();
   const std::uint32_t bytes = 0x10000;
-  auto data = random_data(bytes);
+  auto data = test::random_bytes(bytes, 1);
   const std::uint32_t boundary_bits = module->cpu().info().boundary_length;
   auto* bank = module->strata_banks()[0];
   for (auto _ : state) {
@@ -87,11 +76,10 @@ BENCHMARK(BM_usb_transfers_per_kib)->Iterations(1)->Unit(benchmark::kMillisecond
 void bootloader_job(benchmark::State& state, const char* adapter_key) {
   clock::use_virtual_clock();
   debug_echo_flag = 0;
-  testing::TempDir dir;
-  std::mt19937 rng(2);
-  const std::uint32_t start = 0x80000000, length = 0x40000;
-  const auto data = testing::random_bytes(rng, length);
-  const auto path = dir.write("eboot.bin", testing::make_image(start, length, {{start, data}}));
+  const bench::SampleBootloader sample;
+  const std::uint32_t start = sample.start, length = sample.length;
+  const auto& data = sample.data;
+  const auto& path = sample.path;
   for (auto _ : state) {
     state.PauseTiming();
     std::string error;
