@@ -39,8 +39,8 @@ std::string hex_text(std::uint32_t value) {
 
 void load_bootloader_options(settings::Key& key) {
   load_flag(key, "BootloaderFixIP", fix_ip);
-  load_dword(key, "BootloaderIP", fixed_ip, 0xC0A80001);
-  load_dword(key, "BootloaderSubnet", fixed_subnet, 0xFFFFFF00);
+  load_dword(key, "BootloaderIP", fixed_ip, default_fixed_ip);
+  load_dword(key, "BootloaderSubnet", fixed_subnet, default_fixed_subnet);
   load_flag(key, "BootloaderFastBoot", fast_boot);
 }
 
@@ -53,7 +53,7 @@ bool save_bootloader_options(settings::Key& key) {
 
 void load_image_options(settings::Key& key) {
   load_flag(key, "ImageROMOffsetEnable", rom_offset_enable);
-  load_dword(key, "ImageROMOffset", rom_offset, 0xF2020000);
+  load_dword(key, "ImageROMOffset", rom_offset, default_rom_offset);
 }
 
 bool save_image_options(settings::Key& key) {

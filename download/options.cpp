@@ -7,20 +7,20 @@ namespace dz {
 
 std::atomic<int> verify_after_write{0};
 std::atomic<int> fix_ip{0};
-std::atomic<std::uint32_t> fixed_ip{0xC0A80001};
-std::atomic<std::uint32_t> fixed_subnet{0xFFFFFF00};
+std::atomic<std::uint32_t> fixed_ip{default_fixed_ip};
+std::atomic<std::uint32_t> fixed_subnet{default_fixed_subnet};
 std::atomic<int> fast_boot{0};
 std::atomic<int> rom_offset_enable{0};
-std::atomic<std::uint32_t> rom_offset{0xF2020000};
+std::atomic<std::uint32_t> rom_offset{default_rom_offset};
 
 void reset_options_state() {
   verify_after_write = 0;
   fix_ip = 0;
-  fixed_ip = 0xC0A80001;
-  fixed_subnet = 0xFFFFFF00;
+  fixed_ip = default_fixed_ip;
+  fixed_subnet = default_fixed_subnet;
   fast_boot = 0;
   rom_offset_enable = 0;
-  rom_offset = 0xF2020000;
+  rom_offset = default_rom_offset;
   test_mode_flag = 0;
 }
 
