@@ -522,7 +522,14 @@ void take_snapshot(ui::Window dlg) {
   GetClientRect(map, &client);
   const float cw = static_cast<float>(client.right) * 0.0625f;
   const float ch = static_cast<float>(client.bottom) * 0.03125f;
-  HDC dc = GetDC(map);
+  // The map is rendered into a bitmap of our own rather than read off the screen: a window
+  // not yet mapped by the X server, or covered by another, reads back as CLR_INVALID.
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old_bitmap = SelectObject(dc, bitmap);
+  SendMessageA(map, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
   for (int cell = 0; cell < 512; ++cell) {
     const int r = cell / 16, c = cell % 16;
     const int left = static_cast<int>(static_cast<float>(c) * cw);
@@ -531,7 +538,9 @@ void take_snapshot(ui::Window dlg) {
     const int bottom = static_cast<int>(static_cast<float>(r + 1) * ch);
     watch->cell_colours.push_back(GetPixel(dc, (left + right) / 2, (top + bottom) / 2));
   }
-  ReleaseDC(map, dc);
+  SelectObject(dc, old_bitmap);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
   watch->snapshot_taken = true;
 }
 
