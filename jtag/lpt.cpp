@@ -45,6 +45,12 @@ port_io::CableWiring port_wiring(std::uint32_t kind) {
           .tdo_inverted = cable->tdo_inverted};
 }
 
+// The port driver is needed only for the machine's own port: a remote_bitbang server is reached
+// over TCP, which no driver has to permit.
+bool driver_needed() {
+  return port_driver_needed != 0 && !port_io::is_remote_name(port_io::effective_port_name());
+}
+
 // A failed open: the reason on the debug output and the driver message to the user, both only
 // when `report` is set (detection retries report a failing port once); the driver service is
 // removed in any case.
@@ -53,7 +59,7 @@ int open_failed(int report, const std::string& reason) {
     debug_print("%s", reason.c_str());
     ui::message_box(ui::no_window, "Error Loading GIVEIO.SYS", "Error", ui::MB_OK);
   }
-  if (port_driver_needed) port_io::port_driver_remove(driver_service);
+  if (driver_needed()) port_io::port_driver_remove(driver_service);
   return 0;
 }
 
@@ -83,7 +89,7 @@ std::uint16_t lpt_find_base() {
 }
 
 int lpt_open(int report) {
-  if (port_driver_needed) {
+  if (driver_needed()) {
     char path[256];
     if (!driver_path(path))
       return open_failed(report, "Port driver path too long: start-up directory of " +
@@ -107,7 +113,7 @@ int lpt_close() {
   port_io::port_write_byte(lpt_base, cable != nullptr ? release_byte(*cable) : idle_byte);
   port_io::port_write_byte(static_cast<std::uint16_t>(lpt_base + 2), 0x01);
   port_io::release();
-  if (port_driver_needed) port_io::port_driver_remove(driver_service);
+  if (driver_needed()) port_io::port_driver_remove(driver_service);
   return 1;
 }
 

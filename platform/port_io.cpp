@@ -67,10 +67,17 @@ Backend* simulated_port() {
   return state().simulated;
 }
 
+namespace {
+constexpr std::string_view remote_prefix = "remote:";
+}  // namespace
+
+bool is_remote_name(std::string_view name) {
+  return name.substr(0, remote_prefix.size()) == remote_prefix;
+}
+
 bool parse_remote_name(std::string_view name, std::string& host, std::uint16_t& tcp_port) {
-  constexpr std::string_view prefix = "remote:";
-  if (name.substr(0, prefix.size()) != prefix) return false;
-  name.remove_prefix(prefix.size());
+  if (!is_remote_name(name)) return false;
+  name.remove_prefix(remote_prefix.size());
   auto colon = name.rfind(':');
   if (colon == std::string_view::npos || colon == 0 || colon + 1 >= name.size()) return false;
   std::string_view number = name.substr(colon + 1);
@@ -94,7 +101,7 @@ bool acquire(std::uint16_t base, std::uint32_t kind, const CableWiring& wiring,
     std::uint16_t tcp_port = 0;
     if (parse_remote_name(name, host, tcp_port))
       s.owned = open_remote_bitbang(host, tcp_port, wiring, reason);
-    else if (name.rfind("remote:", 0) == 0)
+    else if (is_remote_name(name))
       reason = "bad remote port \"" + name + "\" (expected remote:HOST:PORT)";
     else
       s.owned = open_hardware_port(name, base, reason);

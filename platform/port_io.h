@@ -144,6 +144,9 @@ std::unique_ptr<Backend> make_null_port();
 
 // Splits "remote:HOST:PORT"; false when `name` is not of that form or the port is not 1..65535.
 bool parse_remote_name(std::string_view name, std::string& host, std::uint16_t& tcp_port);
+// True when `name` asks for a remote_bitbang server ("remote:..."), well formed or not: such a
+// port is reached over TCP and never through the machine's own port or its driver.
+bool is_remote_name(std::string_view name);
 
 // --- the Windows port driver (GIVEIO); on other systems these return 1 without doing anything --
 

@@ -15,14 +15,18 @@ class RegistryKey final : public Key {
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
 
+  // Only a REG_DWORD of 4 bytes is a number: a text, binary data or a shorter value in its
+  // place would otherwise fill the variable with its bytes.
   bool read_dword(std::string_view name, std::uint32_t& value) override {
-    DWORD v = value;
+    DWORD v = 0;
     DWORD size = sizeof v;
+    DWORD type = REG_NONE;
     const std::string n(name);
-    if (RegQueryValueExA(key_, n.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) !=
+    if (RegQueryValueExA(key_, n.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&v), &size) !=
         ERROR_SUCCESS) {
       return false;
     }
+    if (type != REG_DWORD || size != sizeof v) return wrong_type(name, "a REG_DWORD of 4 bytes");
     value = v;
     return true;
   }
@@ -31,11 +35,13 @@ class RegistryKey final : public Key {
     if (capacity == 0) return false;
     std::vector<char> buffer(capacity, '\0');
     DWORD size = static_cast<DWORD>(capacity);
+    DWORD type = REG_NONE;
     const std::string n(name);
-    if (RegQueryValueExA(key_, n.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+    if (RegQueryValueExA(key_, n.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
                          &size) != ERROR_SUCCESS) {
       return false;
     }
+    if (type != REG_SZ) return wrong_type(name, "a REG_SZ text");
     std::size_t length = 0;
     while (length < size && buffer[length] != '\0') ++length;
     // The text and its terminator must both fit, as for a fixed buffer.
@@ -58,6 +64,12 @@ class RegistryKey final : public Key {
   }
 
  private:
+  // A value of another type counts as missing, so that its default applies.
+  static bool wrong_type(std::string_view name, const char* kind) {
+    report("registry value \"" + std::string(name) + "\" is not " + kind + "; its default applies");
+    return false;
+  }
+
   HKEY key_;
 };
 

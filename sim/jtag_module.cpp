@@ -1,6 +1,7 @@
 #include "sim/jtag_module.h"
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 #include "platform/port_io.h"
@@ -214,6 +215,35 @@ std::unique_ptr<JtagModule> make_jtag_module(const std::string& name, std::strin
   }
   error = "unknown JTAG module \"" + name + "\"";
   return nullptr;
+}
+
+bool save_flash_file(const JtagModule& module, const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  const auto image = module.flash_image();
+  out.write(reinterpret_cast<const char*>(image.data()),
+            static_cast<std::streamsize>(image.size()));
+  return static_cast<bool>(out);
+}
+
+bool load_or_create_flash_file(JtagModule& module, const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (!save_flash_file(module, path)) {
+      error = "cannot create flash file " + path;
+      return false;
+    }
+    return true;
+  }
+  std::vector<std::uint8_t> image(module.flash_image_size());
+  in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  const bool complete = in.gcount() == static_cast<std::streamsize>(image.size());
+  in.peek();
+  if (!complete || !in.eof() || !module.load_flash_image(image)) {
+    error = "flash file " + path + " does not hold " + std::to_string(image.size()) +
+            " bytes for this module";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace dz::sim

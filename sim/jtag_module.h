@@ -76,4 +76,11 @@ inline constexpr std::size_t jtag_module_kind_count = 10;
 // Builds one of the named modules ("pxa270-j3x16", ...); nullptr and `error` when unknown.
 std::unique_ptr<JtagModule> make_jtag_module(const std::string& name, std::string& error);
 
+// A flash file keeps a module's flash contents across runs: the bytes of flash_image(), nothing
+// else. Saving writes the whole file (false when it cannot be written). Loading takes a file of
+// exactly the module's size; a missing file is created erased (from the module as it is). False
+// with `error` when the file cannot be created or does not fit the module.
+bool save_flash_file(const JtagModule& module, const std::string& path);
+bool load_or_create_flash_file(JtagModule& module, const std::string& path, std::string& error);
+
 }  // namespace dz::sim

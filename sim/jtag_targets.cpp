@@ -7,7 +7,6 @@
 // jtagkey, jtagkey-2, jtagkey-2p) into the module for the USB adapter choice.
 #include <array>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <utility>
 
@@ -36,15 +35,8 @@ class JtagSession final : public Session {
   ~JtagSession() override {
     usb_.reset();
     module_->uninstall();
-    if (!file_.empty()) save(*module_, file_);
+    if (!file_.empty()) save_flash_file(*module_, file_);
     clock::use_real_clock();
-  }
-  static bool save(const JtagModule& module, const std::string& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const auto image = module.flash_image();
-    out.write(reinterpret_cast<const char*>(image.data()),
-              static_cast<std::streamsize>(image.size()));
-    return static_cast<bool>(out);
   }
 
  private:
@@ -52,27 +44,6 @@ class JtagSession final : public Session {
   std::string file_;
   std::unique_ptr<FtdiAdapterSim> usb_;
 };
-
-bool load_or_create(JtagModule& module, const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (!JtagSession::save(module, path)) {
-      error = "cannot create flash file " + path;
-      return false;
-    }
-    return true;
-  }
-  std::vector<std::uint8_t> image(module.flash_image_size());
-  in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  const bool complete = in.gcount() == static_cast<std::streamsize>(image.size());
-  in.peek();
-  if (!complete || !in.eof() || !module.load_flash_image(image)) {
-    error = "flash file " + path + " does not hold " + std::to_string(image.size()) +
-            " bytes for this module";
-    return false;
-  }
-  return true;
-}
 
 std::unique_ptr<Session> attach_named(const char* name, const TargetOptions& options,
                                       std::string& error) {
@@ -119,7 +90,7 @@ std::unique_ptr<Session> attach_named(const char* name, const TargetOptions& opt
       return nullptr;
     }
   }
-  if (!file.empty() && !load_or_create(*module, file, error)) return nullptr;
+  if (!file.empty() && !load_or_create_flash_file(*module, file, error)) return nullptr;
   return std::make_unique<JtagSession>(std::move(module), file, usb);
 }
 

@@ -28,6 +28,7 @@ struct Options {
   std::string port_file;
   std::string idcode_text;
   std::string model_name;
+  std::string flash_file;
 };
 
 void add_options(CLI::App& app, Options& o) {
@@ -39,6 +40,9 @@ void add_options(CLI::App& app, Options& o) {
   app.add_option("--idcode", o.idcode_text, "Another IDCODE (hex), e.g. another stepping");
   app.add_option("--model", o.model_name,
                  "A whole module with its flash (e.g. pxa270-j3x16) instead of a bare processor");
+  app.add_option("--flash", o.flash_file,
+                 "With --model: the module's flash contents, loaded from FILE (created erased "
+                 "when missing) and written back when the server stops");
 }
 
 // The --idcode text as a 32-bit value: nullopt in `idcode` when none was given; false when the
@@ -81,6 +85,30 @@ bool make_served(const Options& o, const dz::sim::CpuModelInfo& info,
   served.cpu = served.module ? &served.module->cpu() : served.bare_cpu.get();
   served.name = served.module ? o.model_name.c_str() : info.name;
   return true;
+}
+
+// Loads the --flash file into the served module; false with the message printed when there is
+// no module to hold it or the file does not fit the module.
+bool load_flash(const Options& o, Served& served) {
+  if (o.flash_file.empty()) return true;
+  if (!served.module) {
+    std::cerr << "dividezurirer-sim: --flash needs --model (a bare processor has no flash)\n";
+    return false;
+  }
+  std::string error;
+  if (!dz::sim::load_or_create_flash_file(*served.module, o.flash_file, error)) {
+    std::cerr << "dividezurirer-sim: " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Writes the module's flash back to the --flash file; false with the message printed on failure.
+bool save_flash(const Options& o, const Served& served) {
+  if (o.flash_file.empty() || !served.module) return true;
+  if (dz::sim::save_flash_file(*served.module, o.flash_file)) return true;
+  std::cerr << "dividezurirer-sim: cannot write flash file " << o.flash_file << "\n";
+  return false;
 }
 
 // Writes the port number through a temporary file so a reader never sees half of it.
@@ -144,7 +172,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Served served;
-  if (!make_served(o, *info, idcode, served)) return 2;
+  if (!make_served(o, *info, idcode, served) || !load_flash(o, served)) return 2;
 
   std::string error;
   dz::tcp::Listener listener =
@@ -161,6 +189,7 @@ int main(int argc, char** argv) {
   if (!o.port_file.empty()) write_port_file(o.port_file, listener.port());
 
   serve(listener, *served.cpu);
+  const bool saved = save_flash(o, served);
   std::printf("dividezurirer-sim: stopped\n");
-  return 0;
+  return saved ? 0 : 1;
 }
