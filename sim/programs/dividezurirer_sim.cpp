@@ -1,18 +1,27 @@
 // dividezurirer-sim: serves a simulated PXA processor over OpenOCD's remote_bitbang protocol on a
 // loopback TCP port, one client at a time. Prints the port; ends on 'Q' or SIGINT/SIGTERM.
+// With --target it runs any simulated module of `--target sim:MODEL` instead (a serial bootloader
+// on a pseudo-terminal, an Ethernet module on loopback) for another program to reach, and says
+// where in an info file.
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <thread>
 
+#include "platform/serial_port.h"
 #include "platform/tcp.h"
+#include "platform/udp.h"
 #include "sim/jtag_module.h"
 #include "sim/pxa.h"
 #include "sim/remote_bitbang.h"
+#include "sim/targets.h"
 
 namespace {
 
@@ -29,6 +38,9 @@ struct Options {
   std::string idcode_text;
   std::string model_name;
   std::string flash_file;
+  std::string target;
+  std::string info_file;
+  std::string com_link;
 };
 
 void add_options(CLI::App& app, Options& o) {
@@ -43,6 +55,15 @@ void add_options(CLI::App& app, Options& o) {
   app.add_option("--flash", o.flash_file,
                  "With --model: the module's flash contents, loaded from FILE (created erased "
                  "when missing) and written back when the server stops");
+  app.add_option("--target", o.target,
+                 "Run a simulated module of --target sim:MODEL[,key=value...] (serial, Ethernet) "
+                 "for another program instead of serving JTAG");
+  app.add_option("--info-file", o.info_file,
+                 "With --target: where it can be reached, as key=value lines (serial=, "
+                 "bootme_port=, module_port=)");
+  app.add_option("--com-link", o.com_link,
+                 "With --target: a symbolic link to the serial module's line (e.g. a Wine "
+                 "prefix's dosdevices/com5)");
 }
 
 // The --idcode text as a 32-bit value: nullopt in `idcode` when none was given; false when the
@@ -111,12 +132,66 @@ bool save_flash(const Options& o, const Served& served) {
   return false;
 }
 
-// Writes the port number through a temporary file so a reader never sees half of it.
-void write_port_file(const std::string& port_file, std::uint16_t port) {
-  std::ofstream f(port_file + ".tmp");
-  f << port << "\n";
+// Writes a file through a temporary one so a reader never sees half of it.
+void write_whole_file(const std::string& path, const std::string& text) {
+  std::ofstream f(path + ".tmp");
+  f << text;
   f.close();
-  std::rename((port_file + ".tmp").c_str(), port_file.c_str());
+  std::rename((path + ".tmp").c_str(), path.c_str());
+}
+
+void write_port_file(const std::string& port_file, std::uint16_t port) {
+  write_whole_file(port_file, std::to_string(port) + "\n");
+}
+
+// Runs a simulated module of `--target` until SIGINT/SIGTERM; destroying its session at the end
+// writes what it keeps (an Ethernet module's store=FILE). 0 on a clean stop.
+int run_target(const Options& o) {
+  std::string model_name;
+  dz::sim::TargetOptions options;
+  std::string error;
+  if (!dz::sim::parse_target(o.target, model_name, options, error)) {
+    std::cerr << "dividezurirer-sim: " << error << "\n";
+    return 2;
+  }
+  const dz::sim::TargetModel* model = dz::sim::find_target_model(model_name);
+  if (model == nullptr) {
+    std::cerr << "dividezurirer-sim: unknown simulated module '" << model_name << "'\n";
+    return 2;
+  }
+  std::unique_ptr<dz::sim::Session> session = model->attach(options, error);
+  if (!session) {
+    std::cerr << "dividezurirer-sim: " << error << "\n";
+    return 1;
+  }
+  std::string info;
+  const std::string line = dz::serial::com_port_override();
+  if (!line.empty()) info += "serial=" + line + "\n";
+  info += "bootme_port=" + std::to_string(dz::udp::bootme_listen_port()) + "\n";
+  info += "module_port=" + std::to_string(dz::udp::module_port()) + "\n";
+  if (!o.com_link.empty()) {
+    if (line.empty()) {
+      std::cerr << "dividezurirer-sim: --com-link needs a serial module\n";
+      return 2;
+    }
+    std::error_code ec;
+    std::filesystem::remove(o.com_link, ec);
+    std::filesystem::create_symlink(line, o.com_link, ec);
+    if (ec) {
+      std::cerr << "dividezurirer-sim: cannot link " << o.com_link << ": " << ec.message() << "\n";
+      return 1;
+    }
+  }
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  std::printf("dividezurirer-sim: %s running\n%s", model_name.c_str(), info.c_str());
+  std::fflush(stdout);
+  if (!o.info_file.empty()) write_whole_file(o.info_file, info);
+  while (!stop_requested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  session.reset();
+  if (!o.com_link.empty()) std::remove(o.com_link.c_str());
+  std::printf("dividezurirer-sim: stopped\n");
+  return 0;
 }
 
 // Serves one client until it closes, a stop is requested or it asks to quit; true on quit.
@@ -159,6 +234,7 @@ int main(int argc, char** argv) {
   Options o;
   add_options(app, o);
   CLI11_PARSE(app, argc, argv);
+  if (!o.target.empty()) return run_target(o);
 
   const dz::sim::CpuModelInfo* info = dz::sim::find_cpu_model(o.cpu_name);
   if (info == nullptr) {
