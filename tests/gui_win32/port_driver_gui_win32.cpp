@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "platform/port_io.h"
 #include "tests/gui_win32/gui_driver.h"
 #include "tests/image/image_builder.h"
 
@@ -169,6 +171,74 @@ TEST_F(PortDriverGui, WithoutALoadableDriverTheBoxIsShownAndNoServiceIsLeft) {
   }
   EXPECT_EQ(program.close(), 1);
   std::filesystem::remove(driver_path);
+}
+
+// Waits until the service has gone (a deleted service goes once its last handle is closed).
+bool service_gone() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (giveio().has_value() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return !giveio().has_value() && !listed_among_drivers();
+}
+
+bool device_opens() {
+  HANDLE device = CreateFileA("\\\\.\\GIVEIO", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(device);
+  return true;
+}
+
+// What the service control manager says when the service's file is not a driver it can load.
+DWORD start_error(const std::string& path) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) return GetLastError();
+  SC_HANDLE service =
+      CreateServiceA(manager, service_name, service_name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+  DWORD error = service == nullptr ? GetLastError() : ERROR_SUCCESS;
+  if (service != nullptr) {
+    error = StartServiceA(service, 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+    DeleteService(service);
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return error;
+}
+
+// The service steps themselves with a driver that Wine loads: created, started and its device
+// opened; a second install finds it running and uses it; removal stops and deletes it.
+TEST_F(PortDriverGui, ALoadableDriverIsStartedOpenedStoppedAndDeleted) {
+  const std::string path = (dir_.path() / "GIVEIO.SYS").string();
+  const DWORD missing = start_error(path);
+  EXPECT_NE(missing, static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_TRUE(service_gone());
+  test::write_file(path, {'n', 'o', ' ', 'd', 'r', 'i', 'v', 'e', 'r'});
+  const DWORD no_driver = start_error(path);
+  EXPECT_NE(no_driver, static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_TRUE(service_gone());
+  std::printf(
+      "StartService of a missing driver file: error %lu; of a file that is no driver: "
+      "error %lu\n",
+      static_cast<unsigned long>(missing), static_cast<unsigned long>(no_driver));
+
+  const char* driver = std::getenv("DZ_TEST_DRIVER");
+  if (driver == nullptr) GTEST_SKIP() << "DZ_TEST_DRIVER names no driver that Wine can load";
+  ASSERT_TRUE(CopyFileA(driver, path.c_str(), FALSE)) << driver;
+  EXPECT_EQ(port_io::port_driver_install(service_name, path.c_str()), 1);
+  auto service = giveio();
+  ASSERT_TRUE(service.has_value());
+  EXPECT_EQ(service->state, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_TRUE(device_opens());
+  // Already installed and running (as if from elsewhere): used as it is.
+  EXPECT_EQ(port_io::port_driver_install(service_name, path.c_str()), 1);
+  EXPECT_EQ(port_io::port_driver_remove(service_name), 1);
+  EXPECT_TRUE(service_gone());
+  EXPECT_FALSE(device_opens()) << "the driver was not stopped";
+  // Removing a service that is not there changes nothing.
+  EXPECT_EQ(port_io::port_driver_remove(service_name), 1);
+  EXPECT_TRUE(service_gone());
 }
 
 }  // namespace
