@@ -2,14 +2,22 @@
 // remote_bitbang port backend.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "bscan/cpu.h"
 #include "download/interface.h"
 #include "platform/tcp.h"
+#include "sim/jtag_module.h"
 #include "tests/jtag/rig.h"
 #include "tests/jtag/sim_server.h"
+#include "tests/support/temp_dir.h"
 
 namespace dz::test {
 namespace {
@@ -78,6 +86,56 @@ TEST(RemoteBitbang, OpenOcdFindsThePxa270AndReadsItsIdcode) {
       << out;
   EXPECT_NE(out.find("IDCODE=29265013"), std::string::npos) << out;
   EXPECT_NE(out.find("BYPASS=fe"), std::string::npos) << out;
+}
+
+// The exit status of dividezurirer-sim run with `args` (bounded by `timeout`).
+int sim_exit_status(const std::string& args) {
+  const int status =
+      std::system(("timeout 10 " + sim_program + " " + args + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(RemoteBitbang, FlashFileIsCreatedErasedKeptAcrossRunsAndRefusedWhenItDoesNotFit) {
+  std::string error;
+  const auto module = sim::make_jtag_module("pxa270-j3x16", error);
+  ASSERT_NE(module, nullptr) << error;
+  const std::size_t size = module->flash_image_size();
+  const std::string flash =
+      ::testing::TempDir() + "dz_sim_flash_" + std::to_string(::getpid()) + ".bin";
+  std::remove(flash.c_str());
+
+  // A bare processor has no flash to keep.
+  EXPECT_EQ(sim_exit_status("--cpu pxa270 --flash " + flash), 2);
+  EXPECT_TRUE(file_bytes(flash).empty());
+  {
+    SimServer server("--model pxa270-j3x16 --flash " + flash);
+    ASSERT_NE(server.port(), 0) << server.log();
+  }
+  std::vector<std::uint8_t> bytes = file_bytes(flash);
+  ASSERT_EQ(bytes.size(), size);
+  EXPECT_EQ(bytes, std::vector<std::uint8_t>(size, 0xFF));
+
+  // What the file holds is loaded, and written back when the server stops.
+  bytes[0] = 0x12;
+  bytes[size - 1] = 0x34;
+  write_file(flash, bytes);
+  {
+    SimServer server("--model pxa270-j3x16 --flash " + flash);
+    ASSERT_NE(server.port(), 0) << server.log();
+  }
+  EXPECT_EQ(file_bytes(flash), bytes);
+
+  // A file of another size is refused and left alone.
+  bytes.pop_back();
+  write_file(flash, bytes);
+  EXPECT_EQ(sim_exit_status("--model pxa270-j3x16 --flash " + flash), 2);
+  EXPECT_EQ(file_bytes(flash), bytes);
+  std::remove(flash.c_str());
 }
 
 }  // namespace
