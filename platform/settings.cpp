@@ -19,19 +19,18 @@ bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
 }
 
 bool read_dword_value(const Value& v, std::uint32_t& value) {
-  // Like RegQueryValueExA into a 4-byte variable: any type whose data fits; shorter data fills
-  // the low bytes only.
-  if (v.bytes.size() > 4) return false;
+  // Only a number stored as one: a text or a shorter value would fill the variable with bytes
+  // that mean something else.
+  if (v.type != reg_dword || v.bytes.size() != 4) return false;
   unsigned char raw[4];
-  for (int i = 0; i < 4; ++i) raw[i] = static_cast<unsigned char>(value >> (8 * i));
-  std::memcpy(raw, v.bytes.data(), v.bytes.size());
+  std::memcpy(raw, v.bytes.data(), 4);
   value = static_cast<std::uint32_t>(raw[0]) | static_cast<std::uint32_t>(raw[1]) << 8 |
           static_cast<std::uint32_t>(raw[2]) << 16 | static_cast<std::uint32_t>(raw[3]) << 24;
   return true;
 }
 
 bool read_string_value(const Value& v, std::string& value, std::size_t capacity) {
-  if (v.bytes.size() > capacity) return false;
+  if (v.type != reg_sz || v.bytes.size() > capacity) return false;
   // A stored text without its terminator still needs room for one.
   const auto nul = v.bytes.find('\0');
   if (nul == std::string::npos && v.bytes.size() >= capacity) return false;

@@ -19,10 +19,11 @@ inline constexpr std::string_view ethernet_key = "Software\\Belvona\\DividezUrir
 class Key {
  public:
   virtual ~Key() = default;
-  // RegQueryValueExA of a 4-byte value (its type is not examined); false if missing/unreadable.
+  // RegQueryValueExA of a number (REG_DWORD, 4 bytes); false when the value is missing, of
+  // another type or size, or unreadable, so that the caller's default applies.
   virtual bool read_dword(std::string_view name, std::uint32_t& value) = 0;
-  // RegQueryValueExA of a text into `capacity` bytes including the terminator; false when the
-  // value is missing or does not fit.
+  // RegQueryValueExA of a text (REG_SZ) into `capacity` bytes including the terminator; false
+  // when the value is missing, of another type or does not fit.
   virtual bool read_string(std::string_view name, std::string& value, std::size_t capacity) = 0;
   virtual bool write_dword(std::string_view name, std::uint32_t value) = 0;
   virtual bool write_string(std::string_view name, std::string_view value) = 0;

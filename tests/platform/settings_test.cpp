@@ -45,7 +45,12 @@ void exercise_store() {
   std::uint32_t n = 77;
   EXPECT_FALSE(key->read_dword("Missing", n));
   EXPECT_EQ(n, 77u);
-  EXPECT_FALSE(key->read_dword("Image0", n));  // a long text does not fit 4 bytes
+  EXPECT_FALSE(key->read_dword("Image0", n));  // a text is no number
+  EXPECT_FALSE(key->read_dword("Empty", n));   // not even one that fits 4 bytes
+  EXPECT_EQ(n, 77u);
+  std::string text = "unchanged";
+  EXPECT_FALSE(key->read_string("JTAGInterface", text, 16));  // nor is a number a text
+  EXPECT_EQ(text, "unchanged");
 
   EXPECT_EQ(text_of(*key, "ComPort", 16), "COM3");
   EXPECT_EQ(text_of(*key, "Fifteen", 16), "123456789012345");
