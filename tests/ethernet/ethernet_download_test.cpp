@@ -48,7 +48,7 @@ class EthernetDownload : public EthernetTest {
     fast_download = fast;
     clear_boxes();
     EXPECT_EQ(download(random_bytes(size, seed)), 0);
-    EXPECT_TRUE(box_contains(message));
+    EXPECT_TRUE(box_contains(message)) << (box_lines().empty() ? "no box" : box_lines().front());
     EXPECT_EQ(module.jump_commands(), 0);
     if (check) check(module);
     modules_.clear();
@@ -261,7 +261,7 @@ TEST_F(EthernetDownload, WriteRequestNotAnsweredAsTheModuleDoesEndsTheStart) {
     sim::EthernetModuleConfig c;
     c.start_reply = k.reply;
     auto& module = start_module(c);
-    if (k.reply == sim::StartReply::none) tftp_state().ack_wait_ms = 50;  // the answer never comes
+    if (k.reply == sim::StartReply::none) tftp_state().start_wait_ms = 50;  // it never comes
     clear_boxes();
     EXPECT_EQ(download(random_bytes(3000, 4)), 0);
     EXPECT_EQ(module.data_packets(), 0);
