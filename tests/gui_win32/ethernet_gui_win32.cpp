@@ -6,8 +6,10 @@
 // DZ_TEST_STORE names the module's store file.
 #include <windows.h>
 // After <windows.h>:
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +80,25 @@ LRESULT CALLBACK watch_sent(int code, WPARAM wparam, LPARAM lparam) {
     if (ui::template_of(target) == IDD_DETECTION) {
       std::lock_guard lock(seen->mutex);
       seen->captions.emplace_back(reinterpret_cast<const char*>(message->lParam));
+    }
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// Aborts the download once a quarter of the file has gone: the Abort button as the user clicks
+// it while the total progress bar moves.
+std::atomic<bool> abort_sent{false};
+LRESULT CALLBACK abort_at_a_quarter(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* message = reinterpret_cast<const CWPSTRUCT*>(lparam);
+  if (code == HC_ACTION && message->message == PBM_SETPOS &&
+      GetDlgCtrlID(message->hwnd) == IDC_TOTAL_BAR && !abort_sent) {
+    const HWND dlg = GetParent(message->hwnd);
+    const auto max = static_cast<WPARAM>(SendMessageA(message->hwnd, PBM_GETRANGE, FALSE, 0));
+    if (ui::template_of(reinterpret_cast<ui::Window>(dlg)) == IDD_DOWNLOAD && max > 0 &&
+        message->wParam * 4 >= max && message->wParam < max) {
+      abort_sent = true;
+      PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
     }
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);
@@ -179,11 +200,29 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
     EXPECT_EQ(last_job_result(), 1);
     EXPECT_TRUE(store_contents() == read_whole(second)) << "store differs from " << second;
 
+    // Aborted a quarter of the way: the job fails quietly, the module gets no jump and keeps
+    // the file it had.
+    const std::string third = (dir_.path() / "nk-big.bin").string();
+    test::write_file(third,
+                     make_image(0x80100000, 0x600000, {{0x80100000, random_bytes(rng, 0x5F0000)}}));
+    type(main, IDC_IMAGE_FILE, third);
+    notify(main, IDC_IMAGE_FILE, CBN_EDITCHANGE);
+    ASSERT_TRUE(enabled(main, IDC_IMAGE_DOWNLOAD));
+    HHOOK aborter =
+        SetWindowsHookExA(WH_CALLWNDPROC, abort_at_a_quarter, nullptr, program.ui_thread());
+    ASSERT_NE(aborter, nullptr);
+    ASSERT_TRUE(download_image(program));
+    UnhookWindowsHookEx(aborter);
+    EXPECT_TRUE(abort_sent);
+    EXPECT_TRUE(no_message_box(program));
+    EXPECT_EQ(last_job_result(), 0);
+    EXPECT_TRUE(store_contents() == read_whole(second)) << "store changed by the aborted download";
+
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(program.close(), 1);
   }
   seen = nullptr;
-  const std::vector<std::string> captions(2, "Device Detection (Ethernet Interface)");
+  const std::vector<std::string> captions(3, "Device Detection (Ethernet Interface)");
   EXPECT_EQ(watched.captions, captions);
   const std::string ethernet_key = std::string(key_path) + "\\Ethernet";
   EXPECT_EQ(reg_dword(ethernet_key.c_str(), "FastDL"), 1u);
