@@ -2,7 +2,8 @@
 # tftpd-hpa (in.tftpd, Debian package tftpd-hpa) on a free loopback port, refusing the block-size
 # option, as a native peer of the Windows tests (cmake/wine-with-peer.sh). Writes port= and dir=
 # (the served folder, where an upload lands as boot.bin) into INFO_FILE, or unavailable=1 when the
-# server or its user is missing; serves until SIGTERM, then removes the folder.
+# server, its user or the right to hand the folder to that user is missing; serves until SIGTERM,
+# then removes the folder.
 # Usage: cmake/tftpd-peer.sh INFO_FILE
 set -uo pipefail
 info=$1
@@ -24,7 +25,13 @@ stop() {
   exit 0
 }
 trap stop TERM INT EXIT
-chown tftp:tftp "$dir"
+if ! chown tftp:tftp "$dir" 2>/dev/null; then
+  # The server drops to the tftp user, which must own the folder: only root can arrange that.
+  publish unavailable=1
+  sleep 600 &
+  wait $!
+  exit 0
+fi
 for _ in $(seq 20); do
   port=$((20000 + RANDOM % 40000))
   timeout --foreground 600 /usr/sbin/in.tftpd -L -4 -a "127.0.0.1:$port" -c -s -u tftp --refuse blksize \
