@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "platform/udp.h"
 #include "tests/gui_win32/gui_driver.h"
 #include "tests/image/image_builder.h"
 
@@ -148,6 +149,13 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
                                       {{0x80100000, random_bytes(rng, 0x48000)},
                                        {0x80170000, random_bytes(rng, 0x777)}}));
 
+  // Listens on the loader's BOOTME port for a while (the program's own listener is not running).
+  auto bootme_heard = [&](std::uint32_t ms) {
+    udp::Socket listener = udp::Socket::create();
+    const auto port = static_cast<std::uint16_t>(std::atoi(bootme_port.c_str()));
+    return listener.bind(udp::Address{udp::any_ip, port}) && listener.wait_readable(ms) == 1;
+  };
+
   Seen watched;
   seen = &watched;
   {
@@ -205,6 +213,8 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
     const std::string third = (dir_.path() / "nk-big.bin").string();
     test::write_file(third,
                      make_image(0x80100000, 0x600000, {{0x80100000, random_bytes(rng, 0x5F0000)}}));
+    // The module announces itself after the second jump (and this listener hears it).
+    EXPECT_TRUE(bootme_heard(5000));
     type(main, IDC_IMAGE_FILE, third);
     notify(main, IDC_IMAGE_FILE, CBN_EDITCHANGE);
     ASSERT_TRUE(enabled(main, IDC_IMAGE_DOWNLOAD));
@@ -217,6 +227,13 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
     EXPECT_TRUE(no_message_box(program));
     EXPECT_EQ(last_job_result(), 0);
     EXPECT_TRUE(store_contents() == read_whole(second)) << "store changed by the aborted download";
+    {
+      // A module that got a jump would announce itself again within its 200 ms interval.
+      udp::Socket listener = udp::Socket::create();
+      ASSERT_TRUE(listener.bind(
+          udp::Address{udp::any_ip, static_cast<std::uint16_t>(std::atoi(bootme_port.c_str()))}));
+      EXPECT_EQ(listener.wait_readable(1000), 0) << "the aborted download sent the jump";
+    }
 
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(program.close(), 1);
