@@ -257,6 +257,7 @@ void reset_tftp_state() {
   t.fast = false;
   t.write_time_ms = t.read_time_ms = t.transfer_start_ms = 0;
   t.ack_wait_ms = 1000;
+  t.start_wait_ms = 1000;
   outstanding().clear();
 }
 
@@ -312,7 +313,7 @@ int tftp_start(ui::Window dialog) {
   // The reply counts only from the module's own address (from any port: a server may answer
   // from a new transfer port); whatever another host sends meanwhile is dropped.
   std::uint8_t reply[reply_capacity] = {};
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(t.ack_wait_ms.load());
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(t.start_wait_ms.load());
   udp::Address from;
   int error = 0;
   int n = receive_accepted(reply, from, deadline, error,

@@ -29,6 +29,9 @@ struct TftpState {
   std::uint32_t transfer_start_ms = 0;
   // How long one acknowledgement wait lasts (real time). 1000 ms; tests shorten it.
   std::atomic<std::uint32_t> ack_wait_ms{1000};
+  // How long the answer to the write request is awaited (real time): 1000 ms as well, kept apart
+  // so that tests which shorten the acknowledgement wait do not also cut the start short.
+  std::atomic<std::uint32_t> start_wait_ms{1000};
 };
 
 TftpState& tftp_state();

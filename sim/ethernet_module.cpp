@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "platform/thread.h"
@@ -236,7 +238,10 @@ void EthernetModule::on_data(const std::uint8_t* p, std::size_t n, const udp::Ad
       if (file_.size() + length <= max_file_size) file_.insert(file_.end(), p + 4, p + n);
     }
     m.expected = static_cast<std::uint16_t>(number + 1);
-    if (length < block_size_.load()) complete_ = true;
+    if (length < block_size_.load()) {
+      complete_ = true;
+      write_store();
+    }
     send_ack(number, complete_.load());
   } else if (static_cast<std::uint16_t>(m.expected - number) <= 64) {
     // A block it already has: acknowledged again.
@@ -256,6 +261,25 @@ void EthernetModule::on_edbg(const std::uint8_t* p, std::size_t n, const udp::Ad
   std::vector<std::uint8_t> answer(p, p + 8);
   answer[5] = 0x05;  // from the device, acknowledged
   send(from, std::move(answer));
+  if (config_.reset_after_jump) {
+    announcing_ = true;
+    impl_->next_bootme = Clock::now() + std::chrono::milliseconds(config_.bootme_interval_ms);
+  }
+}
+
+void EthernetModule::write_store() {
+  if (config_.store.empty()) return;
+  // Written beside the store and renamed over it, so that a reader never sees half a file.
+  const std::string part = config_.store + ".part";
+  {
+    std::lock_guard lock(file_mutex_);
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file_.data()),
+              static_cast<std::streamsize>(file_.size()));
+    if (!out) return;
+  }
+  std::error_code ec;
+  std::filesystem::rename(part, config_.store, ec);
 }
 
 void EthernetModule::send_due_packets() {

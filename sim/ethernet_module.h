@@ -59,6 +59,12 @@ struct EthernetModuleConfig {
   int stray_ack_after = -1;
   int stray_ack_block = -1;
   bool answer_jump = true;
+  // After answering the jump the module is reset at once: its bootloader announces itself again
+  // and takes the next download (several downloads into one running module).
+  bool reset_after_jump = false;
+  // Where the module keeps the file: written whenever a transfer is complete, before the final
+  // block is acknowledged, so that whoever saw the transfer end can read it (empty: nowhere).
+  std::string store;
   std::uint32_t latency_us = 0;  // one-way delay of every packet the module sends
   std::uint32_t seed = 1;
 };
@@ -105,6 +111,7 @@ class EthernetModule {
   void start_transfer(const udp::Address& from);
   void on_data(const std::uint8_t* p, std::size_t n, const udp::Address& from);
   void on_edbg(const std::uint8_t* p, std::size_t n, const udp::Address& from);
+  void write_store();
 
   EthernetModuleConfig config_;
   std::uint16_t port_ = 0;

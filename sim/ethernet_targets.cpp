@@ -148,6 +148,8 @@ constexpr ConfigOption config_options[] = {
      [](const std::string& v, Config& c) { return parse_on_off(v, c.drop_final_ack); }},
     {"stray-ack", parse_stray_ack},
     {"jump", [](const std::string& v, Config& c) { return parse_on_off(v, c.answer_jump); }},
+    {"reset-after-jump",
+     [](const std::string& v, Config& c) { return parse_on_off(v, c.reset_after_jump); }},
     {"latency",
      [](const std::string& v, Config& c) { return parse_bounded(v, c.latency_us, 1000000); }},
     {"seed", [](const std::string& v, Config& c) { return parse_bounded(v, c.seed, 0xFFFFFFFF); }},
@@ -162,6 +164,7 @@ bool apply_options(const TargetOptions& options, EthernetModuleConfig& c, std::s
     const std::string& value = entry.second;
     if (key == "store") {
       store = value;
+      c.store = value;
       continue;
     }
     const auto* option =
@@ -171,7 +174,7 @@ bool apply_options(const TargetOptions& options, EthernetModuleConfig& c, std::s
       error = "sim:ethernet-module has no option '" + key +
               "' (name, platform, mac, ip, cpu, version, bootme-version, flags, reply, drop, "
               "dup, drop-ack, dup-ack, wrong-ack, wrong-final-ack, drop-acks-from, drop-final-ack, "
-              "stray-ack, jump, latency, seed, store)";
+              "stray-ack, jump, reset-after-jump, latency, seed, store)";
       return false;
     }
     if (!option->apply(value, c)) {
@@ -208,7 +211,8 @@ constexpr TargetModel models[] = {
      "Ethernet module on loopback: BOOTME, TFTP server, jump (options: name=, mac=, ip=, "
      "platform=, cpu=, version=, reply=module|plain|rfc2347|none, drop=%, dup=%, drop-ack=%, "
      "dup-ack=%, wrong-ack=BLOCK, wrong-final-ack=on|off, drop-acks-from=BLOCK, "
-     "drop-final-ack=on|off, stray-ack=AFTER:BLOCK, jump=on|off, latency=US, store=FILE)",
+     "drop-final-ack=on|off, stray-ack=AFTER:BLOCK, jump=on|off, reset-after-jump=on|off, "
+     "latency=US, store=FILE)",
      attach_module},
 };
 

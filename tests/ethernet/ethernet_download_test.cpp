@@ -1,6 +1,7 @@
 // Whole Ethernet downloads through the download job to the simulated module.
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -8,6 +9,7 @@
 #include "ethernet_fixture.h"
 #include "platform/thread.h"
 #include "resources/resource.h"
+#include "sim/targets.h"
 
 namespace dz {
 // The table of this test program: only the Ethernet record is needed.
@@ -48,7 +50,7 @@ class EthernetDownload : public EthernetTest {
     fast_download = fast;
     clear_boxes();
     EXPECT_EQ(download(random_bytes(size, seed)), 0);
-    EXPECT_TRUE(box_contains(message));
+    EXPECT_TRUE(box_contains(message)) << (box_lines().empty() ? "no box" : box_lines().front());
     EXPECT_EQ(module.jump_commands(), 0);
     if (check) check(module);
     modules_.clear();
@@ -261,7 +263,7 @@ TEST_F(EthernetDownload, WriteRequestNotAnsweredAsTheModuleDoesEndsTheStart) {
     sim::EthernetModuleConfig c;
     c.start_reply = k.reply;
     auto& module = start_module(c);
-    if (k.reply == sim::StartReply::none) tftp_state().ack_wait_ms = 50;  // the answer never comes
+    if (k.reply == sim::StartReply::none) tftp_state().start_wait_ms = 50;  // it never comes
     clear_boxes();
     EXPECT_EQ(download(random_bytes(3000, 4)), 0);
     EXPECT_EQ(module.data_packets(), 0);
@@ -368,6 +370,57 @@ TEST_F(EthernetDownload, AnyDatagramAnswersTheJump) {
   EXPECT_EQ(jumps.load(), 1);
   EXPECT_TRUE(box_lines().empty());
   EXPECT_EQ(tftp_state().block_number.load(), 0);
+}
+
+// The answer to the write request has a wait of its own: a test (or a tuning) that shortens the
+// acknowledgement wait below the module's answer time still gets the transfer started.
+TEST_F(EthernetDownload, ShortAcknowledgementWaitLeavesTheStartItsOwnWait) {
+  sim::EthernetModuleConfig c;
+  c.latency_us = 30000;
+  start_module(c);
+  tftp_state().ack_wait_ms = 1;
+  BootmeInfo info = bootme_info_named("SLOW");
+  info.ip[0] = 127, info.ip[3] = 1;
+  set_last_bootme(info);
+  EXPECT_EQ(tftp_start(ui::no_window), 1);
+  EXPECT_EQ(tftp_state().block_size, 1024u);
+  EXPECT_TRUE(box_lines().empty()) << box_lines().front();
+}
+
+// The simulated module as dividezurirer-sim runs it beside the Windows program: it writes its
+// store as soon as a transfer is complete (the session is still running), and with
+// reset-after-jump it announces itself again after the jump and takes the next download.
+TEST_F(EthernetDownload, SimulatedTargetStoresEachFileAndAnnouncesAgainAfterTheJump) {
+  const std::string store = (dir_.path() / "store.bin").string();
+  std::string model, error;
+  sim::TargetOptions options;
+  ASSERT_TRUE(sim::parse_target("sim:ethernet-module,reset-after-jump=on,store=" + store, model,
+                                options, error))
+      << error;
+  auto session = sim::find_target_model(model)->attach(options, error);
+  ASSERT_NE(session, nullptr) << error;
+  auto read_store = [&] {
+    std::ifstream in(store, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+  };
+  std::vector<std::uint8_t> bytes;
+  for (int fast : {0, 1}) {
+    SCOPED_TRACE(fast);
+    if (fast != 0) {
+      // Heard on the loader's port before the download looks for it: a module that stayed
+      // silent would leave the detection waiting.
+      udp::Socket listener = udp::Socket::create();
+      ASSERT_TRUE(listener.bind(udp::Address{udp::any_ip, udp::bootme_listen_port()}));
+      ASSERT_EQ(listener.wait_readable(5000), 1) << "no BOOTME after the jump";
+    }
+    fast_download = fast;
+    bytes = random_bytes(5000 + 3000 * static_cast<std::size_t>(fast), 50 + fast);
+    ASSERT_EQ(download(bytes), 1);
+    EXPECT_TRUE(read_store() == bytes);
+  }
+  EXPECT_TRUE(box_lines().empty()) << box_lines().front();
+  session.reset();
+  EXPECT_TRUE(read_store() == bytes);
 }
 
 }  // namespace

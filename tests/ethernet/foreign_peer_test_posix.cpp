@@ -149,7 +149,7 @@ TEST_F(ForeignPeer, AnswerFromAnotherHostDoesNotStartTheTransfer) {
   RacedModule raced;
   raced.module_answers_start = false;
   if (!start(raced)) GTEST_SKIP() << "127.0.0.2 cannot be bound here";
-  tftp_state().ack_wait_ms = 100;
+  tftp_state().start_wait_ms = 100;
   EXPECT_EQ(tftp_start(ui::no_window), 0);
   EXPECT_FALSE(tftp_state().socket_open);
   ASSERT_EQ(box_lines().size(), 1u);
