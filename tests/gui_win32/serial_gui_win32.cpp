@@ -281,5 +281,35 @@ TEST_F(SerialGui, PortVanishingMidTransferEndsTheJobAndTheProgramGoesOn) {
   EXPECT_EQ(reg_string(key_path, "ComPort"), module_port);
 }
 
+// The module stops taking data mid-transfer; Abort ends the job at once, as aborted (no error),
+// although the write in progress cannot finish.
+TEST_F(SerialGui, AbortWhileTheModuleStallsEndsTheJobQuietly) {
+  reg_set_string("ComPort", module_port);
+  Program program;
+  const ui::Window main = program.main();
+  ASSERT_NE(main, ui::no_window);
+  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_sent, nullptr, program.ui_thread());
+  ASSERT_NE(hook, nullptr);
+  click(main, IDC_IMAGE_SERIAL);
+  start_image_download(main, image_);
+  ui::Window download = win32::wait_for_dialog(IDD_DOWNLOAD, wait_ms);
+  ASSERT_NE(download, ui::no_window);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (echo().find("Flash busy") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_NE(echo().find("Flash busy at "), std::string::npos) << echo();
+  click_later(download, IDCANCEL);  // "Abort"
+  EXPECT_TRUE(win32::wait_closed(download, wait_ms));
+  SendMessageA(hwnd(main), WM_NULL, 0, 0);
+  EXPECT_EQ(last_job_result(), 1);
+  HWND box = nullptr;
+  EnumWindows(find_box, reinterpret_cast<LPARAM>(&box));
+  EXPECT_EQ(box, nullptr) << "an abort is not an error";
+  EXPECT_EQ(echo().find("Image received"), std::string::npos);
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(program.close(), 1);
+}
+
 }  // namespace
 }  // namespace dz::testing
