@@ -35,8 +35,9 @@ class Port {
  public:
   Port() = default;
 
-  // Opens `name` exactly as given (Win32: CreateFileA GENERIC_READ|GENERIC_WRITE, no sharing,
-  // OPEN_EXISTING; POSIX: a device path, O_RDWR|O_NOCTTY|O_NONBLOCK, then exclusive use).
+  // Opens `name` (Win32: CreateFileA GENERIC_READ|GENERIC_WRITE, no sharing, OPEN_EXISTING; a
+  // bare "COMn" is opened as "\\.\COMn", which is the only way to reach COM10 and above; POSIX: a
+  // device path, O_RDWR|O_NOCTTY|O_NONBLOCK, then exclusive use).
   static Port open(const std::string& name, OpenError* error = nullptr);
 
   bool is_open() const { return handle_.valid(); }
@@ -74,9 +75,9 @@ class Port {
   // Reads what has arrived, at most buffer.size() bytes, without waiting. Returns the count (0 when
   // nothing is there), or -1 when the port has failed or the other side is gone.
   long read(std::span<std::uint8_t> buffer);
-  // Writes as much as the port takes within `timeout_ms` (POSIX; Win32 writes synchronously under
-  // the port's write time-outs). Returns the bytes written, or -1 when the port failed or the
-  // other side is gone before any byte went out.
+  // Writes as much as the port takes within `timeout_ms` (Win32: the port's total write time-out
+  // becomes `timeout_ms`, the read time-outs stay). Returns the bytes written, or -1 when the port
+  // failed or the other side is gone before any byte went out.
   long write(std::span<const std::uint8_t> data, std::uint32_t timeout_ms);
 
  private:
@@ -87,7 +88,8 @@ class Port {
   };
   explicit Port(std::intptr_t handle) : handle_(handle) {}
   UniqueHandle<Close> handle_;
-  ReadTimeouts timeouts_{};  // POSIX: what read_timed follows
+  ReadTimeouts timeouts_{};             // POSIX: what read_timed follows
+  std::uint32_t write_timeout_ms_ = 0;  // Win32: the write time-out last given to the port
 };
 
 // The platform's first serial port: "COM1" on Windows, "/dev/ttyS0" elsewhere.
@@ -104,11 +106,11 @@ std::size_t port_name_capacity();
 std::string com_port_override();
 void set_com_port_override(std::string_view name);
 
-// Ports present. Win32: "COM1".."COM10", each tried with CreateFileA and skipped only when that
-// fails with ERROR_FILE_NOT_FOUND (a port in use is listed). POSIX: /dev/ttyS*, ttyUSB*, ttyACM*
-// found under /sys/class/tty (an 8250 slot with no UART behind it, type 0, is not a port), and
-// the links under /dev/serial/by-id; a port is never opened for this, so a busy one is listed and
-// no modem line moves. Sorted on POSIX.
+// Ports present. Win32: "COM1".."COM10", each tried with CreateFileA (as Port::open names it)
+// and skipped only when that fails with ERROR_FILE_NOT_FOUND (a port in use is listed). POSIX:
+// /dev/ttyS*, ttyUSB*, ttyACM* found under /sys/class/tty (an 8250 slot with no UART behind it,
+// type 0, is not a port), and the links under /dev/serial/by-id; a port is never opened for this,
+// so a busy one is listed and no modem line moves. Sorted on POSIX.
 std::vector<std::string> list_ports();
 // The POSIX rule with other roots (tests build a small tree); Win32 ignores the roots.
 std::vector<std::string> list_ports_under(const std::string& sys_class_tty,
@@ -126,5 +128,13 @@ struct PseudoTerminal {
 };
 // On the master end, wait_readable reports `hangup` while no program has the slave end open.
 bool open_pseudo_terminal(PseudoTerminal& pty, std::string& error);
+
+// Makes the pseudo-terminal `slave_name` the controlling terminal of this process's session, when
+// the process leads a session that has none (a device end started with setsid). A line served to
+// programs under Wine needs this: otherwise the wineserver, a session leader that opens the line
+// without O_NOCTTY, takes it as its own terminal and is sent SIGHUP on every hang-up of the line.
+// The line is not kept open, so the device end still sees hang-up while no program has it open;
+// this process ignores SIGHUP from then on. False when nothing was done (Windows: always).
+bool take_as_controlling_terminal(const std::string& slave_name);
 
 }  // namespace dz::serial

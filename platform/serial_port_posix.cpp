@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -331,6 +332,17 @@ bool open_pseudo_terminal(PseudoTerminal& pty, std::string& error) {
   pty.master = Port{master};
   pty.slave_name = name;
   return true;
+}
+
+bool take_as_controlling_terminal(const std::string& slave_name) {
+  if (::getsid(0) != ::getpid()) return false;  // not a session leader
+  const int fd = ::open(slave_name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  // The master closing hangs the line up, which signals the session that owns it: this one.
+  ::signal(SIGHUP, SIG_IGN);
+  const bool taken = ::ioctl(fd, TIOCSCTTY, 0) == 0;
+  ::close(fd);
+  return taken;
 }
 
 }  // namespace dz::serial

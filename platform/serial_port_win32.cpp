@@ -14,9 +14,32 @@ HANDLE handle_of(std::intptr_t h) {
   return reinterpret_cast<HANDLE>(h);
 }
 
+// A bare "COMn" reaches the port through the device namespace: CreateFileA knows only COM1 to
+// COM9 by their plain names, so "COM10" would be looked for as a file. Every other name is used
+// as given (a "\\.\" path, "COM1:", NUL...).
+std::string device_path(const std::string& name) {
+  if (name.size() < 4 || name.size() > 8) return name;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if ((name[i] & ~0x20) != "COM"[i]) return name;
+  }
+  if (name[3] == '0') return name;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return name;
+  }
+  return "\\\\.\\" + name;
+}
+
 HANDLE create_port(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                     nullptr);
+  return CreateFileA(device_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+// False when the port no longer answers: the device was removed, or the far end of the line
+// hung up. A synchronous ReadFile then still succeeds with no bytes, which looks like silence.
+bool port_alive(HANDLE h) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return ClearCommError(h, &errors, &status) != FALSE;
 }
 
 }  // namespace
@@ -94,7 +117,7 @@ void Port::set_read_timeouts(const ReadTimeouts& timeouts) {
 }
 
 long Port::read_timed(std::span<std::uint8_t> buffer) {
-  return read(buffer);  // ReadFile follows the port's COMMTIMEOUTS
+  return read(buffer);  // ReadFile follows the read time-outs set above
 }
 
 Wait Port::wait_readable(std::uint32_t timeout_ms) {
@@ -115,20 +138,35 @@ Wait Port::wait_readable(std::uint32_t timeout_ms) {
 
 long Port::read(std::span<std::uint8_t> buffer) {
   if (!is_open()) return -1;
+  if (buffer.empty()) return 0;
+  const HANDLE h = handle_of(handle_.get());
   DWORD got = 0;
   const DWORD want = buffer.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(buffer.size());
-  if (!ReadFile(handle_of(handle_.get()), buffer.data(), want, &got, nullptr)) return -1;
+  if (!ReadFile(h, buffer.data(), want, &got, nullptr))
+    return got > 0 ? static_cast<long>(got) : -1;
+  if (got == 0 && !port_alive(h)) return -1;
   return static_cast<long>(got);
 }
 
-long Port::write(std::span<const std::uint8_t> data, std::uint32_t) {
+long Port::write(std::span<const std::uint8_t> data, std::uint32_t timeout_ms) {
   if (!is_open()) return -1;
+  if (data.empty()) return 0;
+  const HANDLE h = handle_of(handle_.get());
+  // The wait is the port's total write time-out; both time-out fields at zero would mean no limit.
+  const DWORD limit = timeout_ms == 0 ? 1 : timeout_ms;
+  if (write_timeout_ms_ != limit) {
+    COMMTIMEOUTS t{};
+    GetCommTimeouts(h, &t);
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = limit;
+    if (SetCommTimeouts(h, &t)) write_timeout_ms_ = limit;
+  }
   DWORD written = 0;
   const DWORD want = data.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(data.size());
-  if (!WriteFile(handle_of(handle_.get()), data.data(), want, &written, nullptr) && written == 0) {
-    return -1;
-  }
-  return static_cast<long>(written);
+  const BOOL ok = WriteFile(h, data.data(), want, &written, nullptr);
+  if (written > 0) return static_cast<long>(written);
+  // Nothing went out: a line that is gone, or a device that did not take data in time.
+  return !ok || !port_alive(h) ? -1 : 0;
 }
 
 std::string test_log_port() {
@@ -176,6 +214,10 @@ bool port_exists(const std::string& name) {
 
 bool open_pseudo_terminal(PseudoTerminal&, std::string& error) {
   error = "pseudo-terminals are not available on Windows";
+  return false;
+}
+
+bool take_as_controlling_terminal(const std::string&) {
   return false;
 }
 

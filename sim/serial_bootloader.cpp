@@ -228,6 +228,16 @@ void SerialBootloader::take(const std::uint8_t* data, std::size_t size) {
     changed_.notify_all();
     return;
   }
+  if (config_.stall_after > 0 && total >= config_.stall_after) {
+    bool stalling = false;
+    {
+      std::lock_guard lock(mutex_);
+      stalling = !paused_;
+      paused_ = true;
+    }
+    if (stalling) print(format("Flash busy at %zu bytes: not taking data\r\n", total));
+    return;
+  }
   while (config_.progress_every > 0 && total >= next_progress_) {
     print(format("Receiving: %zu KB\r\n", next_progress_ / 1024));
     next_progress_ += config_.progress_every;

@@ -30,6 +30,9 @@ struct SerialBootloaderConfig {
   std::optional<std::vector<std::uint8_t>> expected;
   // The line goes dead once this many image bytes have arrived (0: never).
   std::size_t vanish_after = 0;
+  // The module stops taking data once this many image bytes have arrived (0: never), and says so
+  // on its console ("Flash busy").
+  std::size_t stall_after = 0;
   // A progress line every so many bytes.
   std::size_t progress_every = 256 * 1024;
   // Pause between the two halves of a split sequence, and before the sequence (real time).

@@ -57,6 +57,8 @@ std::unique_ptr<Session> attach_serial_bootloader(const TargetOptions& options,
       ok = parse_flag(value, config.broken_prefix);
     } else if (key == "vanish") {
       ok = parse_size(value, config.vanish_after);
+    } else if (key == "stall") {
+      ok = parse_size(value, config.stall_after);
     } else if (key == "expect") {
       std::ifstream file{value, std::ios::binary};
       if (!file) {
@@ -67,7 +69,7 @@ std::unique_ptr<Session> attach_serial_bootloader(const TargetOptions& options,
                               std::istreambuf_iterator<char>());
     } else {
       error = "unknown option '" + key +
-              "' (known: banner=BYTES, split=1, broken=1, expect=FILE, vanish=BYTES)";
+              "' (known: banner=BYTES, split=1, broken=1, expect=FILE, vanish=BYTES, stall=BYTES)";
       return nullptr;
     }
     if (!ok) {
@@ -83,7 +85,7 @@ std::unique_ptr<Session> attach_serial_bootloader(const TargetOptions& options,
 constexpr TargetModel serial_models[] = {
     {"serial-bootloader", "serial",
      "module bootloader on a pseudo-terminal (banner=BYTES, split=1, broken=1, expect=FILE, "
-     "vanish=BYTES)",
+     "vanish=BYTES, stall=BYTES)",
      attach_serial_bootloader},
 };
 

@@ -181,15 +181,26 @@ int run_target(const Options& o) {
       std::cerr << "dividezurirer-sim: cannot link " << o.com_link << ": " << ec.message() << "\n";
       return 1;
     }
+    // Keeps the wineserver from taking the line as its terminal (and the line's hang-ups with it).
+    dz::serial::take_as_controlling_terminal(line);
   }
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
   std::printf("dividezurirer-sim: %s running\n%s", model_name.c_str(), info.c_str());
   std::fflush(stdout);
   if (!o.info_file.empty()) write_whole_file(o.info_file, info);
-  while (!stop_requested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  bool linked = !o.com_link.empty();
+  while (!stop_requested.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A module whose line went away (vanish=) is unplugged: its port name goes with it, as a
+    // removed USB adapter's does.
+    if (linked && !dz::serial::port_exists(line)) {
+      std::remove(o.com_link.c_str());
+      linked = false;
+    }
+  }
   session.reset();
-  if (!o.com_link.empty()) std::remove(o.com_link.c_str());
+  if (linked) std::remove(o.com_link.c_str());
   std::printf("dividezurirer-sim: stopped\n");
   return 0;
 }

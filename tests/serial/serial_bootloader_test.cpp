@@ -177,6 +177,27 @@ TEST(SerialBootloader, BootsAgainForTheNextProgramAfterAnImage) {
   EXPECT_EQ(module->ready_count(), 2);
 }
 
+TEST(SerialBootloader, StallingStopsTakingDataAndSaysSo) {
+  DZ_REQUIRE_PTY();
+  SerialBootloaderConfig config;
+  config.stall_after = 1000;
+  config.split_pause_ms = 20;
+  std::string error;
+  auto module = SerialBootloader::start(config, error);
+  ASSERT_NE(module, nullptr) << error;
+  Port port = open_line(*module);
+  read_until(port, seq_text());
+  const auto data = test::random_bytes(300000, 3);
+  const long sent = port.write(data, 500);
+  EXPECT_GT(sent, 1000);
+  EXPECT_LT(sent, 300000) << "a stalled module leaves the writer waiting";
+  ASSERT_TRUE(module->wait_received(1000, 2000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_LT(module->received().size(), static_cast<std::size_t>(sent));
+  EXPECT_NE(module->console().find("Flash busy at "), std::string::npos);
+  EXPECT_FALSE(module->result().has_value());
+}
+
 TEST(SerialBootloader, VanishingClosesTheLine) {
   DZ_REQUIRE_PTY();
   auto [module, port] = ready_line();

@@ -17,7 +17,8 @@ std::vector<std::uint8_t> wince_image(const std::vector<std::size_t>& record_siz
                                       std::uint32_t seed);
 
 // Pseudo-terminals stand in for the far end of a line. Where there are none (the Windows build),
-// the tests that need one are skipped.
+// the tests that need one are skipped; under Wine the Win32 port and the serial dialogs are tested
+// against native peers instead (tests/gui_win32: serial_port_wine, serial_gui_win32).
 bool pseudo_terminals_available();
 #define DZ_REQUIRE_PTY()                         \
   if (!::dz::test::pseudo_terminals_available()) \
