@@ -88,8 +88,8 @@ class Port {
   };
   explicit Port(std::intptr_t handle) : handle_(handle) {}
   UniqueHandle<Close> handle_;
-  ReadTimeouts timeouts_{};             // POSIX: what read_timed follows
-  std::uint32_t write_timeout_ms_ = 0;  // Win32: the write time-out last given to the port
+  ReadTimeouts timeouts_{};                              // POSIX: what read_timed follows
+  [[maybe_unused]] std::uint32_t write_timeout_ms_ = 0;  // Win32: the write time-out last given
 };
 
 // The platform's first serial port: "COM1" on Windows, "/dev/ttyS0" elsewhere.
