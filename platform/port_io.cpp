@@ -72,7 +72,7 @@ constexpr std::string_view remote_prefix = "remote:";
 }  // namespace
 
 bool is_remote_name(std::string_view name) {
-  return name.substr(0, remote_prefix.size()) == remote_prefix;
+  return name.starts_with(remote_prefix);
 }
 
 bool parse_remote_name(std::string_view name, std::string& host, std::uint16_t& tcp_port) {

@@ -3,6 +3,7 @@
 // loopback ports that the loader is pointed at.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "download/interface.h"
 #include "ethernet/ethernet_download.h"
+#include "ethernet/tftp.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/net.h"
@@ -45,6 +47,17 @@ inline void close_on_virtual_clock() {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   closer.join();
+}
+
+// The rest of a transfer the client has started, as a download job sends it: 32 KiB pieces, then
+// the final block; the client's state is reset for the next transfer.
+inline void tftp_send_pieces_and_finish(const std::vector<std::uint8_t>& bytes) {
+  for (std::size_t done = 0; done < bytes.size(); done += 32768) {
+    auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(32768, bytes.size() - done));
+    ASSERT_EQ(tftp_write(bytes.data() + done, 0, piece), 1);
+  }
+  EXPECT_EQ(tftp_finish(), 1);
+  reset_tftp_state();
 }
 
 class EthernetTest : public HostTest {

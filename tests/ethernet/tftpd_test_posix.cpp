@@ -27,12 +27,7 @@ class TftpdUpload : public EthernetTest {
     ASSERT_EQ(tftp_start(ui::no_window), 1);
     EXPECT_EQ(tftp_state().block_size, 512u);
     EXPECT_NE(tftp_state().peer.port, port_);  // the server's transfer port
-    for (std::size_t done = 0; done < bytes.size(); done += 32768) {
-      auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(32768, bytes.size() - done));
-      ASSERT_EQ(tftp_write(bytes.data() + done, 0, piece), 1);
-    }
-    EXPECT_EQ(tftp_finish(), 1);
-    reset_tftp_state();
+    tftp_send_pieces_and_finish(bytes);
     EXPECT_EQ(server_.read_uploaded(bytes.size()), bytes);
     EXPECT_TRUE(box_lines().empty());
   }

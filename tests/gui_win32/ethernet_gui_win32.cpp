@@ -33,15 +33,10 @@ std::string environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-std::vector<std::uint8_t> read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // The module writes its store when a transfer is complete, before it acknowledges the final
 // block; the job has ended by the time this is read.
 std::vector<std::uint8_t> store_contents() {
-  return read_whole(environment("DZ_TEST_STORE"));
+  return test::read_bytes(environment("DZ_TEST_STORE"));
 }
 
 std::vector<std::string> list_lines(ui::Window dlg, int id) {
@@ -54,16 +49,6 @@ std::vector<std::string> list_lines(ui::Window dlg, int id) {
     out.emplace_back(buffer);
   }
   return out;
-}
-
-template <typename Condition>
-bool wait_until(Condition condition, std::uint32_t ms = wait_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
 }
 
 // The captions of the detection window and the message boxes the user interface thread shows.
@@ -162,8 +147,8 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
     Program program;
     const ui::Window main = program.main();
     ASSERT_NE(main, ui::no_window);
-    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_sent, nullptr, program.ui_thread());
-    ASSERT_NE(hook, nullptr);
+    ThreadHook hook(watch_sent, program.ui_thread());
+    ASSERT_TRUE(hook);
     ASSERT_TRUE(checked(main, IDC_IMAGE_ETHERNET));
 
     // The Ethernet dialog's listener hears the module's BOOTME: the module joins the list with
@@ -192,7 +177,7 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
     ASSERT_TRUE(download_image(program));
     EXPECT_TRUE(no_message_box(program));
     EXPECT_EQ(last_job_result(), 1);
-    EXPECT_TRUE(store_contents() == read_whole(first)) << "store differs from " << first;
+    EXPECT_TRUE(store_contents() == test::read_bytes(first)) << "store differs from " << first;
 
     // FastDownload, chosen in the dialog. The module announces again only after it has answered
     // the jump of the first download.
@@ -206,7 +191,7 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
     ASSERT_TRUE(download_image(program));
     EXPECT_TRUE(no_message_box(program));
     EXPECT_EQ(last_job_result(), 1);
-    EXPECT_TRUE(store_contents() == read_whole(second)) << "store differs from " << second;
+    EXPECT_TRUE(store_contents() == test::read_bytes(second)) << "store differs from " << second;
 
     // Aborted a quarter of the way: the job fails quietly, the module gets no jump and keeps
     // the file it had.
@@ -218,15 +203,15 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
     type(main, IDC_IMAGE_FILE, third);
     notify(main, IDC_IMAGE_FILE, CBN_EDITCHANGE);
     ASSERT_TRUE(enabled(main, IDC_IMAGE_DOWNLOAD));
-    HHOOK aborter =
-        SetWindowsHookExA(WH_CALLWNDPROC, abort_at_a_quarter, nullptr, program.ui_thread());
-    ASSERT_NE(aborter, nullptr);
+    ThreadHook aborter(abort_at_a_quarter, program.ui_thread());
+    ASSERT_TRUE(aborter);
     ASSERT_TRUE(download_image(program));
-    UnhookWindowsHookEx(aborter);
+    aborter.reset();
     EXPECT_TRUE(abort_sent);
     EXPECT_TRUE(no_message_box(program));
     EXPECT_EQ(last_job_result(), 0);
-    EXPECT_TRUE(store_contents() == read_whole(second)) << "store changed by the aborted download";
+    EXPECT_TRUE(store_contents() == test::read_bytes(second))
+        << "store changed by the aborted download";
     {
       // A module that got a jump would announce itself again within its 200 ms interval.
       udp::Socket listener = udp::Socket::create();
@@ -235,7 +220,7 @@ TEST_F(GuiTest, EthernetDownloadsIntoANativeModuleNormalAndFast) {
       EXPECT_EQ(listener.wait_readable(1000), 0) << "the aborted download sent the jump";
     }
 
-    UnhookWindowsHookEx(hook);
+    hook.reset();
     EXPECT_EQ(program.close(), 1);
   }
   seen = nullptr;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/ethernet/ethernet_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace dz::test {
 namespace {
@@ -20,11 +21,6 @@ namespace {
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
-}
-
-std::vector<std::uint8_t> read_whole(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 void announce_loopback_module(const char* name) {
@@ -55,12 +51,7 @@ class TftpdPeerUpload : public EthernetTest {
     ASSERT_EQ(tftp_start(ui::no_window), 1);
     EXPECT_EQ(tftp_state().block_size, 512u);
     EXPECT_NE(tftp_state().peer.port, port_);  // the server's transfer port
-    for (std::size_t done = 0; done < bytes.size(); done += 32768) {
-      auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(32768, bytes.size() - done));
-      ASSERT_EQ(tftp_write(bytes.data() + done, 0, piece), 1);
-    }
-    EXPECT_EQ(tftp_finish(), 1);
-    reset_tftp_state();
+    tftp_send_pieces_and_finish(bytes);
     // The server writes the file behind its acknowledgements; wait until it is all there.
     for (int i = 0; i < 500; ++i) {
       if (std::filesystem::exists(uploaded_, ec) &&
@@ -68,7 +59,8 @@ class TftpdPeerUpload : public EthernetTest {
         break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_TRUE(read_whole(uploaded_) == bytes) << "upload differs, " << bytes.size() << " bytes";
+    EXPECT_TRUE(test::read_bytes(uploaded_.string()) == bytes)
+        << "upload differs, " << bytes.size() << " bytes";
     EXPECT_TRUE(box_lines().empty()) << box_lines().front();
   }
 

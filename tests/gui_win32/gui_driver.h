@@ -123,6 +123,17 @@ inline void reg_set_string(const char* name, const std::string& value) {
   RegCloseKey(key);
 }
 
+// Polls `condition` until it holds or `ms` have passed; true when it held.
+template <typename Condition>
+bool wait_until(Condition condition, std::uint32_t ms = wait_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 // Cancels a dialog or message box of the user interface thread other than the main window.
 inline BOOL CALLBACK cancel_dialog(HWND h, LPARAM main) {
   char cls[64] = {};
@@ -170,6 +181,25 @@ class Program {
   int result_ = -1;
 };
 
+// A WH_CALLWNDPROC hook on one thread, taken away when the object goes (or by reset), so that a
+// test that stops early leaves no hook behind that points into its ended frame.
+class ThreadHook {
+ public:
+  ThreadHook(HOOKPROC proc, DWORD thread)
+      : hook_(SetWindowsHookExA(WH_CALLWNDPROC, proc, nullptr, thread)) {}
+  ~ThreadHook() { reset(); }
+  ThreadHook(const ThreadHook&) = delete;
+  ThreadHook& operator=(const ThreadHook&) = delete;
+  explicit operator bool() const { return hook_ != nullptr; }
+  void reset() {
+    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+    hook_ = nullptr;
+  }
+
+ private:
+  HHOOK hook_;
+};
+
 // Opens a modal dialog of `template_id` with a click on `button` in `dlg`.
 inline ui::Window open_by_click(ui::Window dlg, int button, int template_id) {
   click_later(dlg, button);
@@ -180,6 +210,20 @@ inline ui::Window open_by_click(ui::Window dlg, int button, int template_id) {
 inline void finish(ui::Window dlg, int button) {
   click_later(dlg, button);
   EXPECT_TRUE(win32::wait_closed(dlg, wait_ms));
+}
+
+// Picks the Belvona parallel cable in the JTAG settings of the main window `main`, with OK.
+inline void choose_belvona_cable(ui::Window main) {
+  ui::Window jtag = open_by_click(main, IDC_BOOT_INTERFACE_SETTINGS, IDD_JTAG_SETTINGS);
+  ASSERT_NE(jtag, ui::no_window);
+  click(jtag, IDC_JTAG_BELVONA);
+  finish(jtag, IDOK);
+}
+
+// Types a bootloader's path into the main window, as the user does, and lets the window check it.
+inline void choose_bootloader(ui::Window main, const std::string& path) {
+  type(main, IDC_BOOT_FILE, path);
+  notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
 }
 
 // A message box shown by the program, found among the user interface thread's windows.

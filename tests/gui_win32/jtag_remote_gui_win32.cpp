@@ -22,16 +22,6 @@
 namespace dz::testing {
 namespace {
 
-std::vector<std::uint8_t> read_flash(const std::string& path, std::size_t offset,
-                                     std::size_t size) {
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  std::vector<std::uint8_t> out(size);
-  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size));
-  out.resize(static_cast<std::size_t>(in.gcount()));
-  return out;
-}
-
 // Asks the server to quit ('Q') and waits until it refuses connections: by then it has written
 // its flash file.
 bool stop_server(std::uint16_t port) {
@@ -77,12 +67,8 @@ TEST_F(JtagRemoteGui, BootloaderDownloadWithVerifyIntoTheNativeSimulator) {
     Program program;
     const ui::Window main = program.main();
     ASSERT_NE(main, ui::no_window);
-    ui::Window jtag = open_by_click(main, IDC_BOOT_INTERFACE_SETTINGS, IDD_JTAG_SETTINGS);
-    ASSERT_NE(jtag, ui::no_window);
-    click(jtag, IDC_JTAG_BELVONA);
-    finish(jtag, IDOK);
-    type(main, IDC_BOOT_FILE, image);
-    notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
+    ASSERT_NO_FATAL_FAILURE(choose_belvona_cable(main));
+    choose_bootloader(main, image);
     EXPECT_EQ(text_of(main, IDC_BOOT_TYPE), "WinCE");
     ASSERT_TRUE(enabled(main, IDC_BOOT_DOWNLOAD));
     click(main, IDC_VERIFY);
@@ -100,10 +86,10 @@ TEST_F(JtagRemoteGui, BootloaderDownloadWithVerifyIntoTheNativeSimulator) {
   ASSERT_TRUE(net::startup());
   ASSERT_TRUE(stop_server(port));
   net::cleanup();
-  EXPECT_EQ(read_flash(flash, 0, first.size()), first);
-  EXPECT_EQ(read_flash(flash, 0x1800, second.size()), second);
+  EXPECT_EQ(test::read_bytes(flash, 0, first.size()), first);
+  EXPECT_EQ(test::read_bytes(flash, 0x1800, second.size()), second);
   // Between the records the erased block stays erased.
-  EXPECT_EQ(read_flash(flash, first.size(), 0x1800 - first.size()),
+  EXPECT_EQ(test::read_bytes(flash, first.size(), 0x1800 - first.size()),
             std::vector<std::uint8_t>(0x1800 - first.size(), 0xFF));
 }
 

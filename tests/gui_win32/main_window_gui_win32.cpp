@@ -266,9 +266,7 @@ TEST_F(GuiTest, RecentFilesMoveToTheTopAndSurviveARestart) {
       posted.text = std::string("PXA270-") + "0A1B2C";
       ui::post_command(main, std::move(posted));
     }).join();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (text_of(main, IDC_CURRENT_DEVICE).empty() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    wait_until([&] { return !text_of(main, IDC_CURRENT_DEVICE).empty(); }, 10000);
     EXPECT_EQ(text_of(main, IDC_CURRENT_DEVICE), "PXA270-0A1B2C");
     std::thread([main] {
       ui::Command sent;
@@ -278,8 +276,7 @@ TEST_F(GuiTest, RecentFilesMoveToTheTopAndSurviveARestart) {
     }).join();
     EXPECT_EQ(text_of(main, IDC_CURRENT_DEVICE), "PXA270-FFEEDD");
     // A typed name that cannot be opened disables the download button.
-    type(main, IDC_BOOT_FILE, (dir_.path() / "missing.bin").string());
-    notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
+    choose_bootloader(main, (dir_.path() / "missing.bin").string());
     EXPECT_FALSE(enabled(main, IDC_BOOT_DOWNLOAD));
     EXPECT_EQ(text_of(main, IDC_BOOT_TYPE), "");
     EXPECT_EQ(program.close(), 1);
@@ -364,16 +361,6 @@ LRESULT CALLBACK watch_sent(int code, WPARAM wparam, LPARAM lparam) {
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-std::vector<std::uint8_t> read_flash(const std::string& path, std::size_t offset,
-                                     std::size_t size) {
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  std::vector<std::uint8_t> out(size);
-  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size));
-  out.resize(static_cast<std::size_t>(in.gcount()));
-  return out;
-}
-
 TEST_F(GuiTest, BootloaderDownloadWithVerifyIntoTheSimulatedModule) {
   std::mt19937 rng(11);
   const auto first = random_bytes(rng, 0x900);
@@ -392,10 +379,9 @@ TEST_F(GuiTest, BootloaderDownloadWithVerifyIntoTheSimulatedModule) {
     Program program;
     const ui::Window main = program.main();
     ASSERT_NE(main, ui::no_window);
-    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_sent, nullptr, program.ui_thread());
-    ASSERT_NE(hook, nullptr);
-    type(main, IDC_BOOT_FILE, image);
-    notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
+    ThreadHook hook(watch_sent, program.ui_thread());
+    ASSERT_TRUE(hook);
+    choose_bootloader(main, image);
     EXPECT_EQ(text_of(main, IDC_BOOT_TYPE), "WinCE");
     EXPECT_EQ(text_of(main, IDC_BOOT_START), "0x80000000");
     ASSERT_TRUE(enabled(main, IDC_BOOT_DOWNLOAD));
@@ -408,7 +394,7 @@ TEST_F(GuiTest, BootloaderDownloadWithVerifyIntoTheSimulatedModule) {
     // The job has ended once the main window answers again.
     SendMessageA(hwnd(main), WM_NULL, 0, 0);
     EXPECT_EQ(last_job_result(), 1);
-    UnhookWindowsHookEx(hook);
+    hook.reset();
     EXPECT_EQ(combo_items(main, IDC_BOOT_FILE).at(0), image);
     EXPECT_EQ(program.close(), 1);
   }
@@ -439,9 +425,9 @@ TEST_F(GuiTest, BootloaderDownloadWithVerifyIntoTheSimulatedModule) {
       EXPECT_EQ(seen.cell_colours[static_cast<std::size_t>(cell)], background) << cell;
   }
   EXPECT_NE(background, 0x0000D4CAu);
-  EXPECT_EQ(read_flash(flash, 0, first.size()), first);
-  EXPECT_EQ(read_flash(flash, 0x1800, second.size()), second);
-  EXPECT_EQ(read_flash(flash, 0x900, 0x10), std::vector<std::uint8_t>(0x10, 0xFF));
+  EXPECT_EQ(test::read_bytes(flash, 0, first.size()), first);
+  EXPECT_EQ(test::read_bytes(flash, 0x1800, second.size()), second);
+  EXPECT_EQ(test::read_bytes(flash, 0x900, 0x10), std::vector<std::uint8_t>(0x10, 0xFF));
 }
 
 TEST_F(GuiTest, AFaultyImageIsRefusedWithAnErrorBoxBeforeDetection) {
@@ -453,9 +439,8 @@ TEST_F(GuiTest, AFaultyImageIsRefusedWithAnErrorBoxBeforeDetection) {
   Program program;
   const ui::Window main = program.main();
   ASSERT_NE(main, ui::no_window);
-  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_sent, nullptr, program.ui_thread());
-  type(main, IDC_BOOT_FILE, image);
-  notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
+  ThreadHook hook(watch_sent, program.ui_thread());
+  choose_bootloader(main, image);
   ASSERT_TRUE(enabled(main, IDC_BOOT_DOWNLOAD));
   click_later(main, IDC_BOOT_DOWNLOAD);
   const Box box = wait_for_message_box(program.ui_thread());
@@ -466,13 +451,11 @@ TEST_F(GuiTest, AFaultyImageIsRefusedWithAnErrorBoxBeforeDetection) {
   EXPECT_EQ(GetWindow(box.window, GW_OWNER), nullptr) << "shown without owner";
   PostMessageA(box.window, WM_COMMAND, IDOK, 0);
   SendMessageA(hwnd(main), WM_NULL, 0, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (IsWindow(box.window) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  wait_until([&] { return !IsWindow(box.window); });
   SendMessageA(hwnd(main), WM_NULL, 0, 0);
   EXPECT_FALSE(IsWindow(box.window));
   EXPECT_EQ(last_job_result(), 0);
-  UnhookWindowsHookEx(hook);
+  hook.reset();
   EXPECT_EQ(program.close(), 1);
   watch = nullptr;
   EXPECT_TRUE(seen.captions.empty()) << "no detection for a refused image";
@@ -494,9 +477,7 @@ void screenshot(const std::string& name, ui::Window window) {
         << r.top << " " << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ":0") << "\n";
   }
   std::filesystem::rename(part, request);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::filesystem::exists(request) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  wait_until([&] { return !std::filesystem::exists(request); }, 60000);
 }
 
 // Shows a window a moment before its picture is taken, so that it is fully painted.
@@ -585,13 +566,13 @@ TEST_F(GuiTest, Screenshots) {
   Program program;
   const ui::Window main = program.main();
   ASSERT_NE(main, ui::no_window);
-  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, shoot_half_map, nullptr, program.ui_thread());
+  ThreadHook hook(shoot_half_map, program.ui_thread());
   click(main, IDC_VERIFY);
   click_later(main, IDC_BOOT_DOWNLOAD);
   ui::Window download = win32::wait_for_dialog(IDD_DOWNLOAD, wait_ms);
   ASSERT_NE(download, ui::no_window);
   EXPECT_TRUE(win32::wait_closed(download, 240000));
-  UnhookWindowsHookEx(hook);
+  hook.reset();
   EXPECT_TRUE(download_shot_taken);
   EXPECT_EQ(program.close(), 1);
 }

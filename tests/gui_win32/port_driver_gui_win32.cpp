@@ -132,12 +132,8 @@ TEST_F(PortDriverGui, WithoutALoadableDriverTheBoxIsShownAndNoServiceIsLeft) {
   const ui::Window main = program.main();
   ASSERT_NE(main, ui::no_window);
   // The Belvona parallel cable on the machine's own port.
-  ui::Window jtag = open_by_click(main, IDC_BOOT_INTERFACE_SETTINGS, IDD_JTAG_SETTINGS);
-  ASSERT_NE(jtag, ui::no_window);
-  click(jtag, IDC_JTAG_BELVONA);
-  finish(jtag, IDOK);
-  type(main, IDC_BOOT_FILE, image);
-  notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
+  ASSERT_NO_FATAL_FAILURE(choose_belvona_cable(main));
+  choose_bootloader(main, image);
   ASSERT_TRUE(enabled(main, IDC_BOOT_DOWNLOAD));
 
   // First without the driver file, then with a file of that name that is no driver.
@@ -165,9 +161,7 @@ TEST_F(PortDriverGui, WithoutALoadableDriverTheBoxIsShownAndNoServiceIsLeft) {
     finish(detection, IDCANCEL);
     SendMessageA(hwnd(main), WM_NULL, 0, 0);
     EXPECT_EQ(last_job_result(), 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (giveio().has_value() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    wait_until([] { return !giveio().has_value(); }, 10000);
     EXPECT_FALSE(giveio().has_value());
     EXPECT_FALSE(listed_among_drivers());
   }
@@ -177,9 +171,7 @@ TEST_F(PortDriverGui, WithoutALoadableDriverTheBoxIsShownAndNoServiceIsLeft) {
 
 // Waits until the service has gone (a deleted service goes once its last handle is closed).
 bool service_gone() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (giveio().has_value() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  wait_until([] { return !giveio().has_value(); }, 10000);
   return !giveio().has_value() && !listed_among_drivers();
 }
 

@@ -175,8 +175,7 @@ TEST_F(RegistryGui, EveryValueIsStoredWithItsTypeAndReadBackAtTheNextStart) {
     ASSERT_EQ(combo_items(main, IDC_IMAGE_FILE), images);
 
     // An eleventh bootloader name: the list keeps the first ten.
-    type(main, IDC_BOOT_FILE, broken);
-    notify(main, IDC_BOOT_FILE, CBN_EDITCHANGE);
+    choose_bootloader(main, broken);
     ASSERT_TRUE(enabled(main, IDC_BOOT_DOWNLOAD));
     click_later(main, IDC_BOOT_DOWNLOAD);
     const Box box = wait_for_message_box(program.ui_thread());

@@ -179,8 +179,8 @@ TEST_F(SerialGui, DownloadsThroughTheDialogsReachTheModuleByteForByte) {
     Program program;
     const ui::Window main = program.main();
     ASSERT_NE(main, ui::no_window);
-    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_sent, nullptr, program.ui_thread());
-    ASSERT_NE(hook, nullptr);
+    ThreadHook hook(watch_sent, program.ui_thread());
+    ASSERT_TRUE(hook);
     click(main, IDC_IMAGE_SERIAL);
     ui::Window serial = open_by_click(main, IDC_IMAGE_INTERFACE_SETTINGS, IDD_SERIAL_SETTINGS);
     ASSERT_NE(serial, ui::no_window);
@@ -223,7 +223,7 @@ TEST_F(SerialGui, DownloadsThroughTheDialogsReachTheModuleByteForByte) {
       EXPECT_TRUE(out.ends_with("Image received: " + std::to_string(size) + " bytes, OK\r\n"))
           << "round " << round << ": " << out;
     }
-    UnhookWindowsHookEx(hook);
+    hook.reset();
     EXPECT_EQ(program.close(), 1);
   }
   EXPECT_EQ(seen_.captions, std::vector<std::string>(2, "Device Detection (Serial Interface)"));
@@ -243,8 +243,8 @@ TEST_F(SerialGui, PortVanishingMidTransferEndsTheJobAndTheProgramGoesOn) {
   Program program;
   const ui::Window main = program.main();
   ASSERT_NE(main, ui::no_window);
-  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_sent, nullptr, program.ui_thread());
-  ASSERT_NE(hook, nullptr);
+  ThreadHook hook(watch_sent, program.ui_thread());
+  ASSERT_TRUE(hook);
   click(main, IDC_IMAGE_SERIAL);
   start_image_download(main, image_);
   ui::Window download = win32::wait_for_dialog(IDD_DOWNLOAD, wait_ms);
@@ -258,9 +258,7 @@ TEST_F(SerialGui, PortVanishingMidTransferEndsTheJobAndTheProgramGoesOn) {
   EXPECT_EQ(echo().find("Image received"), std::string::npos);
 
   // The unplugged port disappears from the list (the peer takes its mapping away).
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (mapped(10) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  wait_until([] { return !mapped(10); }, 10000);
   ASSERT_FALSE(mapped(10));
   ui::Window serial = open_by_click(main, IDC_IMAGE_INTERFACE_SETTINGS, IDD_SERIAL_SETTINGS);
   ASSERT_NE(serial, ui::no_window);
@@ -275,7 +273,7 @@ TEST_F(SerialGui, PortVanishingMidTransferEndsTheJobAndTheProgramGoesOn) {
             (std::pair<std::string, std::string>{"Error", "Cannot Open Serial Port"}));
   SendMessageA(hwnd(main), WM_NULL, 0, 0);
   EXPECT_EQ(last_job_result(), 0);
-  UnhookWindowsHookEx(hook);
+  hook.reset();
   EXPECT_EQ(program.close(), 1);
   EXPECT_EQ(seen_.stages.size(), 4u) << "the second try opened no Download window";
   EXPECT_EQ(reg_string(key_path, "ComPort"), module_port);
@@ -288,16 +286,13 @@ TEST_F(SerialGui, AbortWhileTheModuleStallsEndsTheJobQuietly) {
   Program program;
   const ui::Window main = program.main();
   ASSERT_NE(main, ui::no_window);
-  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_sent, nullptr, program.ui_thread());
-  ASSERT_NE(hook, nullptr);
+  ThreadHook hook(watch_sent, program.ui_thread());
+  ASSERT_TRUE(hook);
   click(main, IDC_IMAGE_SERIAL);
   start_image_download(main, image_);
   ui::Window download = win32::wait_for_dialog(IDD_DOWNLOAD, wait_ms);
   ASSERT_NE(download, ui::no_window);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  while (echo().find("Flash busy") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  wait_until([&] { return echo().find("Flash busy") != std::string::npos; });
   ASSERT_NE(echo().find("Flash busy at "), std::string::npos) << echo();
   click_later(download, IDCANCEL);  // "Abort"
   EXPECT_TRUE(win32::wait_closed(download, wait_ms));
@@ -307,7 +302,7 @@ TEST_F(SerialGui, AbortWhileTheModuleStallsEndsTheJobQuietly) {
   EnumWindows(find_box, reinterpret_cast<LPARAM>(&box));
   EXPECT_EQ(box, nullptr) << "an abort is not an error";
   EXPECT_EQ(echo().find("Image received"), std::string::npos);
-  UnhookWindowsHookEx(hook);
+  hook.reset();
   EXPECT_EQ(program.close(), 1);
 }
 

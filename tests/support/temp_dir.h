@@ -1,6 +1,8 @@
 #pragma once
 // Files of the tests: a folder of the test's own, random contents, whole-file writes.
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,20 @@ inline void write_file(const std::string& path, const std::vector<std::uint8_t>&
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+// `size` bytes of a file from `offset` (fewer where the file ends; all of it by default).
+inline std::vector<std::uint8_t> read_bytes(const std::string& path, std::size_t offset = 0,
+                                            std::size_t size = SIZE_MAX) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::vector<std::uint8_t> out;
+  char chunk[4096];
+  while (out.size() < size && in) {
+    in.read(chunk, static_cast<std::streamsize>(std::min(sizeof chunk, size - out.size())));
+    out.insert(out.end(), chunk, chunk + in.gcount());
+  }
+  return out;
 }
 
 inline std::vector<std::uint8_t> random_bytes(std::size_t size, std::uint32_t seed) {
