@@ -233,6 +233,9 @@ struct Box {
   HICON icon = nullptr;
 };
 inline BOOL CALLBACK find_message_box(HWND h, LPARAM param) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid != GetCurrentProcessId()) return TRUE;
   char cls[64] = {};
   GetClassNameA(h, cls, sizeof cls);
   if (std::string(cls) != "#32770" || !IsWindowVisible(h) || GetDlgItem(h, 0xFFFF) == nullptr)
@@ -241,11 +244,16 @@ inline BOOL CALLBACK find_message_box(HWND h, LPARAM param) {
   return FALSE;
 }
 
-inline Box wait_for_message_box(DWORD thread) {
+// Waits for a message box of `thread`, or of any thread of this process when `thread` is 0 (the
+// interfaces show theirs from the detection and download threads).
+inline Box wait_for_message_box(DWORD thread = 0) {
   Box box;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   while (!box.window && std::chrono::steady_clock::now() < deadline) {
-    EnumThreadWindows(thread, find_message_box, reinterpret_cast<LPARAM>(&box));
+    if (thread != 0)
+      EnumThreadWindows(thread, find_message_box, reinterpret_cast<LPARAM>(&box));
+    else
+      EnumWindows(find_message_box, reinterpret_cast<LPARAM>(&box));
     if (!box.window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (!box.window) return box;

@@ -76,27 +76,6 @@ bool listed_among_drivers() {
   return found;
 }
 
-// A message box of any thread of this process (the detection thread shows this one).
-BOOL CALLBACK find_process_box(HWND h, LPARAM param) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  if (pid != GetCurrentProcessId()) return TRUE;
-  return find_message_box(h, param);
-}
-Box wait_for_any_message_box() {
-  Box box;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  while (!box.window && std::chrono::steady_clock::now() < deadline) {
-    EnumWindows(find_process_box, reinterpret_cast<LPARAM>(&box));
-    if (!box.window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (box.window) {
-    box.caption = window_text(box.window);
-    box.text = window_text(GetDlgItem(box.window, 0xFFFF));
-  }
-  return box;
-}
-
 // Makes `dir` the current directory, which program entry records as the start-up directory.
 class CurrentDirectory {
  public:
@@ -143,7 +122,7 @@ TEST_F(PortDriverGui, WithoutALoadableDriverTheBoxIsShownAndNoServiceIsLeft) {
     click_later(main, IDC_BOOT_DOWNLOAD);
     const ui::Window detection = win32::wait_for_dialog(IDD_DETECTION, wait_ms);
     ASSERT_NE(detection, ui::no_window);
-    const Box box = wait_for_any_message_box();
+    const Box box = wait_for_message_box();
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.text, "Error Loading GIVEIO.SYS");
     EXPECT_EQ(box.caption, "Error");

@@ -106,34 +106,13 @@ LRESULT CALLBACK watch_sent(int code, WPARAM wparam, LPARAM lparam) {
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-// A message box of this process, whichever thread shows it (the interfaces show theirs from the
-// detection and download threads).
-BOOL CALLBACK find_box(HWND h, LPARAM param) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  char cls[64] = {};
-  GetClassNameA(h, cls, sizeof cls);
-  if (pid != GetCurrentProcessId() || std::string(cls) != "#32770" || !IsWindowVisible(h) ||
-      GetDlgItem(h, 0xFFFF) == nullptr)
-    return TRUE;
-  *reinterpret_cast<HWND*>(param) = h;
-  return FALSE;
-}
-
 // Waits for a message box, answers it with OK and returns its caption and text.
 std::pair<std::string, std::string> answer_box() {
-  HWND box = nullptr;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  while (box == nullptr && std::chrono::steady_clock::now() < deadline) {
-    EnumWindows(find_box, reinterpret_cast<LPARAM>(&box));
-    if (box == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (box == nullptr) return {"(no message box)", ""};
-  std::pair<std::string, std::string> shown{window_text(box), window_text(GetDlgItem(box, 0xFFFF))};
-  PostMessageA(box, WM_COMMAND, IDOK, 0);
-  while (IsWindow(box) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return shown;
+  const Box box = wait_for_message_box();
+  if (box.window == nullptr) return {"(no message box)", ""};
+  PostMessageA(box.window, WM_COMMAND, IDOK, 0);
+  wait_until([&] { return !IsWindow(box.window); });
+  return {box.caption, box.text};
 }
 
 // Puts the image into the image half and presses "Download Image...".
@@ -298,9 +277,9 @@ TEST_F(SerialGui, AbortWhileTheModuleStallsEndsTheJobQuietly) {
   EXPECT_TRUE(win32::wait_closed(download, wait_ms));
   SendMessageA(hwnd(main), WM_NULL, 0, 0);
   EXPECT_EQ(last_job_result(), 1);
-  HWND box = nullptr;
-  EnumWindows(find_box, reinterpret_cast<LPARAM>(&box));
-  EXPECT_EQ(box, nullptr) << "an abort is not an error";
+  Box box;
+  EnumWindows(find_message_box, reinterpret_cast<LPARAM>(&box));
+  EXPECT_EQ(box.window, nullptr) << "an abort is not an error";
   EXPECT_EQ(echo().find("Image received"), std::string::npos);
   hook.reset();
   EXPECT_EQ(program.close(), 1);
